@@ -1,0 +1,28 @@
+# make run   builds zu and starts it from build/
+# make test  builds everything and runs every test
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: run build test deps test-deps clean uninstall
+
+deps:
+	@scripts/install-deps.sh build
+
+test-deps:
+	@scripts/install-deps.sh test
+
+$(BUILD)/Makefile:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	cd $(BUILD) && ./zu
+
+test: test-deps $(BUILD)/Makefile
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure --timeout 300
+
+clean:
+	rm -rf $(BUILD)

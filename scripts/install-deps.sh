@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages zu needs: "build" to build and run, "test" adds
+# what the tests need (X server, JACK, GL, XTest, GoogleTest, clang for fuzzing).
+set -euo pipefail
+
+BUILD_PKGS=(build-essential cmake pkg-config libsdl2-dev libsdl2-ttf-dev librtmidi-dev
+            python3-glad libgl1-mesa-dri)
+TEST_PKGS=(xvfb jackd2 libjack-jackd2-dev xdotool libx11-dev libxtst-dev x11-utils
+           libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind imagemagick)
+
+want=("${BUILD_PKGS[@]}")
+[ "${1:-build}" = test ] && want+=("${TEST_PKGS[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# jackd2 asks about realtime priority; the tests run it without.
+echo "jackd2 jackd/tweak_rt_limits boolean false" | $sudo debconf-set-selections
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,88 @@
+// zu: a random-inertia MIDI Control Change generator with MIDI learn.
+#include <glad/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "midi_output.h"
+#include "shell.h"
+
+namespace {
+// Without a window or renderer nothing can be shown or drawn safely.
+[[noreturn]] void cannotStart(const char* what) {
+    printf("\nzu cannot start: %s: %s\n", what, SDL_GetError());
+    fflush(stdout);
+    SDL_Quit();
+    exit(1);
+}
+
+void setGlAttributes() {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+}
+} // namespace
+
+int main(int, char**) {
+    srand(static_cast<unsigned>(time(nullptr)));
+    MidiOutput midiOut("RtMidi Output Client");
+
+    Generator gen;
+    CCPair incomingCC{-1, 0};
+    gen.sendControlChange = [&gen, &midiOut] {
+        fill_control_change(gen.ccMessage, gen.channel, gen.ccNumber, gen.currentValue);
+        midiOut.send(gen.ccMessage);
+    };
+
+    if (SDL_Init(SDL_INIT_VIDEO) < 0) {
+        printf("dolek could not be initialized: %s", SDL_GetError());
+        cannotStart("no video");
+    }
+    setGlAttributes();
+    SDL_Window* window = SDL_CreateWindow("zu", 20, 20, 88, 280,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    if (!window)
+        cannotStart("no window");
+    SDL_GLContext context = SDL_GL_CreateContext(window);
+    if (context)
+        gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress));
+    renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
+    if (!renderer)
+        cannotStart("no renderer");
+    if (TTF_Init() == -1) {
+        printf("Could not initailize font renderer, error: %s\n", SDL_GetError());
+        fflush(stdout);
+    }
+    font = TTF_OpenFont(FONT_FILE, 18);
+    if (!font) {
+        printf("Could not load font\n");
+        fflush(stdout);
+        exit(1);
+    }
+    int W = 0, H = 0;
+    SDL_GetWindowSize(window, &W, &H);
+    midiOut.openPort(0, "RtMidi Output");
+    gen.ccMessage = {128, 0, 0};
+    MidiCC::lockController();
+    Panel panel(gen, W, H);
+    if (glad_glViewport) // only when the loader found it
+        glViewport(0, 0, 88, 280);
+    SDL_SetRenderDrawColor(renderer, 16, 16, 16, 255);
+    SDL_RenderClear(renderer);
+
+    Shell shell(gen, panel, incomingCC);
+    Clock clock;
+    while (shell.running)
+        runFrame(shell, clock);
+
+    TTF_CloseFont(font);
+    SDL_DestroyRenderer(renderer); // the renderer goes before its window
+    if (context)
+        SDL_GL_DeleteContext(context);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+    return 0;
+}

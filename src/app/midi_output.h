@@ -1,0 +1,50 @@
+// Output port 0, fed by a sender thread so that a stalled MIDI service never
+// blocks the frame loop.
+#pragma once
+
+#include <rtmidi/RtMidi.h>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class MidiOutput {
+  public:
+    // Messages waiting beyond this are dropped: the service is not taking them.
+    static constexpr size_t QUEUE_LIMIT = 256;
+
+    // Creates the RtMidiOut client (any API that works); never throws.
+    explicit MidiOutput(const std::string& clientName);
+    // Stops the sender; one stuck in a dead service is left behind.
+    ~MidiOutput();
+
+    // Opens output port 0 as name; on failure prints "Could not open MIDI out port "
+    // and the port's name, and stays closed.
+    void openPort(unsigned port, const std::string& name);
+    // True once a port is open.
+    bool isOpen() const { return open_; }
+    // Queues a three-byte message in order; never blocks. Dropped while closed or full.
+    void send(const std::vector<unsigned char>& msg);
+    // Messages sent so far / dropped so far.
+    size_t sentCount() const { return sent_; }
+    size_t droppedCount() const { return dropped_; }
+
+  private:
+    void run();
+
+    std::unique_ptr<RtMidiOut> out_;
+    bool open_ = false;
+    std::mutex m_;
+    std::condition_variable wake_;
+    std::deque<std::array<unsigned char, 3>> queue_;
+    bool stopping_ = false;
+    std::atomic<bool> finished_{false};
+    std::atomic<size_t> sent_{0}, dropped_{0};
+    std::thread worker_;
+};

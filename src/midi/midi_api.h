@@ -1,0 +1,32 @@
+// Opening RtMidi objects on machines where the default MIDI API is missing.
+#pragma once
+
+#include <rtmidi/RtMidi.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Tells once per run that MIDI cannot be used at all.
+void reportNoMidi(const std::string& why);
+
+// Builds a T (RtMidiIn or RtMidiOut) with the default API or, when that throws,
+// with each compiled API in turn. Returns null when none works; never throws.
+template <class T, class... Args>
+std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
+    std::vector<RtMidi::Api> apis{RtMidi::UNSPECIFIED};
+    std::vector<RtMidi::Api> compiled;
+    RtMidi::getCompiledApi(compiled);
+    apis.insert(apis.end(), compiled.begin(), compiled.end());
+    std::string why = "no MIDI API is compiled in";
+    for (RtMidi::Api api : apis) {
+        try {
+            return std::make_unique<T>(api, clientName, args...);
+        } catch (const RtMidiError& e) {
+            why = e.getMessage();
+        }
+    }
+    reportNoMidi(why);
+    return nullptr;
+}

@@ -1,0 +1,178 @@
+#include "midi_cc.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "../widgets/dialog.h"
+#include "midi_api.h"
+
+// Built before main, in this order.
+std::unique_ptr<RtMidiIn> MidiCC::midiIn = makeMidi<RtMidiIn>("RtMidi Input Client", 100u);
+std::vector<unsigned char> MidiCC::controllerCCMessage;
+CtrlMidiCCList MidiCC::ctrlList;
+std::future<int> MidiCC::setControllerTask = std::async(std::launch::async, [] { return -1; });
+std::future<int> MidiCC::midiListenTask = std::async(std::launch::async, [] { return -1; });
+
+std::tuple<int, int> MidiCC::controllerCC{-1, 0};
+std::atomic<bool> MidiCC::toSettingCC{true};
+volatile std::sig_atomic_t MidiCC::done = 0;
+std::atomic<int> MidiCC::CCStatus{0};
+std::atomic<bool> MidiCC::doneCC{false};
+std::atomic<bool> MidiCC::listenCC{false};
+Dialog* MidiCC::dlgCC = nullptr;
+
+namespace {
+// Destroyed before the task handles: a process that exits from inside the frame
+// loop (a rendering error) must not wait forever for a task that is still looping.
+struct TaskStopper {
+    ~TaskStopper() { MidiCC::doneCC = MidiCC::CCStatus != 2; }
+} taskStopper;
+
+constexpr auto POLL_PERIOD = std::chrono::milliseconds(10);
+
+bool isData(unsigned char b) { return b < 128; }
+} // namespace
+
+bool learnIntake(const std::vector<unsigned char>& msg, int& number) {
+    if (msg.size() < 2 || !isData(msg[1]))
+        return false;
+    number = msg[1];
+    return true;
+}
+
+bool listenIntake(const std::vector<unsigned char>& msg, int& number, int& value) {
+    if (msg.size() < 3 || !isData(msg[1]) || !isData(msg[2]))
+        return false;
+    number = msg[1];
+    value = msg[2];
+    return true;
+}
+
+void MidiCC::lockController() {
+    if (!midiIn || midiIn->getPortCount() == 0) {
+        printf("No ports available!\n");
+        fflush(stdout);
+    }
+    try {
+        if (!midiIn)
+            return;
+        midiIn->openPort(1, "RtMidi Input");
+        midiIn->ignoreTypes(false, false, false);
+    } catch (...) {
+        // Runs on without input; the tasks then never receive anything.
+    }
+}
+
+bool MidiCC::poll() {
+    controllerCCMessage.clear();
+    if (midiIn)
+        midiIn->getMessage(&controllerCCMessage);
+    return !controllerCCMessage.empty();
+}
+
+void MidiCC::ctrlCCParing(const int& number, Control* control) {
+    Mappable m;
+    if (asMappable(control, m))
+        std::get<0>(*m.ccPair) = static_cast<unsigned char>(number);
+}
+
+void MidiCC::learnPoll(int& current) {
+    if (poll() && learnIntake(controllerCCMessage, current) && dlgCC)
+        dlgCC->label->text = "CC" + std::to_string(current);
+    std::vector<Control*>& selected = ctrlList.setSelectedCtrls();
+    if (!selected.empty())
+        ctrlCCParing(current, selected.back());
+    controllerCCMessage.clear();
+}
+
+void MidiCC::listenPoll(int& number, int& value, CCPair& pair) {
+    if (poll())
+        listenIntake(controllerCCMessage, number, value);
+    std::get<0>(pair) = number;
+    std::get<1>(pair) = value;
+    controllerCCMessage.clear();
+}
+
+int MidiCC::learnTask() {
+    int current = std::get<0>(controllerCC);
+    CCStatus = 1;
+    done = 0;
+    std::signal(SIGINT, finish);
+    ctrlList.setCCOn();
+    if (dlgCC) {
+        dlgCC->show();
+        dlgCC->label->selected = true;
+    }
+    while (!doneCC) {
+        if (ctrlList.numberCtrlsToSetCC() != 0)
+            learnPoll(current);
+        std::this_thread::sleep_for(POLL_PERIOD);
+    }
+    if (dlgCC)
+        dlgCC->hide();
+    ctrlList.setCCOff();
+    return 0;
+}
+
+int MidiCC::listenTask(CCPair& pair) {
+    int number = 0, value = 0;
+    CCStatus = 2;
+    listenCC = true;
+    while (doneCC) {
+        listenPoll(number, value, pair);
+        std::this_thread::sleep_for(POLL_PERIOD);
+    }
+    return 0;
+}
+
+// The status is set before the thread starts, so a quit right after m still
+// stops and waits for the task just started.
+void MidiCC::setController() {
+    CCStatus = 1;
+    setControllerTask = std::async(std::launch::async, learnTask);
+}
+
+void MidiCC::midiListen(CCPair& pair) {
+    CCStatus = 2;
+    midiListenTask = std::async(std::launch::async, listenTask, std::ref(pair));
+}
+
+static int waitFor(std::future<int>& task) { return task.valid() ? task.get() : -1; }
+
+int MidiCC::setControllerGet() { return waitFor(setControllerTask); }
+
+int MidiCC::midiListenGet() { return waitFor(midiListenTask); }
+
+void MidiCC::deleteControllersCC() { ctrlList.deleteCtrlsCC(); }
+
+void MidiCC::finish(int) { done = 1; }
+
+// Both switches wait for the task that is ending before the next one starts,
+// so two tasks never poll the input at the same time.
+void MidiCC::enterLearn() {
+    doneCC = false;
+    midiListenGet();
+    setController();
+    toSettingCC = false;
+}
+
+void MidiCC::enterFollow(CCPair& pair) {
+    doneCC = true;
+    listenCC = false;
+    setControllerGet();
+    midiListen(pair);
+    toSettingCC = true;
+}
+
+void MidiCC::stop() {
+    if (CCStatus == 2) {
+        doneCC = false;
+        listenCC = false;
+        midiListenGet();
+    } else if (CCStatus == 1) {
+        doneCC = true;
+        setControllerGet();
+    }
+}

@@ -1,0 +1,54 @@
+#include "button.h"
+
+Button::Button(int x, int y, int w, int h) : label(std::make_unique<Label>()) {
+    label->x = x;
+    label->y = y;
+    label->w = w;
+    label->h = h;
+}
+
+void Button::draw() {
+    label->text = text;
+    copyLook(*this, *label, true);
+    label->draw();
+}
+
+void Button::fire() {
+    label->textAlpha = 255;
+    if (clickHandler) // a press before the handler is installed does nothing
+        clickHandler(*this);
+}
+
+void Button::downKey() { fire(); }
+
+void Button::downKey(const std::function<void()>& action) {
+    fire();
+    if (action)
+        action();
+}
+
+void Button::upKey() {
+    label->bgColor = BG_COLOR;
+    label->textColor = textColor;
+    label->textAlpha = 255;
+}
+
+void Button::downClick(const SDL_Point& p, const std::function<void()>& action) {
+    if (!hitTest(p, label->x, label->y, label->w, label->h))
+        return;
+    if (mode == 1)
+        downKey(action);
+    else if (mode == 0)
+        label->selected = !label->selected;
+}
+
+void Button::upClick(const SDL_Point& p) {
+    if (hitTest(p, label->x, label->y, label->w, label->h))
+        upKey();
+}
+
+void Button::changeTxtColor(SDL_Color& c) {
+    label->textColor = c;
+    label->hoverColor = c;
+    label->hoverColor.a = 255;
+}

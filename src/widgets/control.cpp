@@ -1,0 +1,32 @@
+#include "control.h"
+
+#include "button.h"
+
+SDL_Renderer* renderer = nullptr;
+TTF_Font* font = nullptr;
+const char* FONT_FILE = "8bitOperatorPlus8-Regular.ttf";
+const SDL_Color TXT_COLOR = {255, 255, 255, 255};
+const SDL_Color BG_COLOR = {16, 16, 16, 0};
+const SDL_Color TXT_COLOR_HOVER = {255, 255, 255, 255};
+
+ControlsList ctrlList;
+
+SharedText& SharedText::operator=(const std::string& s) {
+    std::lock_guard<std::mutex> lock(m_);
+    s_ = s;
+    return *this;
+}
+
+std::string SharedText::str() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return s_;
+}
+
+void ControlsList::changeTxtColor(SDL_Color c) {
+    for (Button* b : buttons)
+        b->changeTxtColor(c);
+}
+
+bool hitTest(const SDL_Point& p, int x, int y, int w, int h) {
+    return x <= p.x && p.x <= x + w && y <= p.y && p.y <= y + h;
+}

@@ -1,0 +1,92 @@
+// Widget base, the MIDI-mappable mixin, the colour list and the drawing context.
+#pragma once
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+class Button;
+
+// The shared drawing context; set by the application before any widget is built.
+extern SDL_Renderer* renderer;
+extern TTF_Font* font;
+extern const char* FONT_FILE;
+extern const SDL_Color TXT_COLOR;
+extern const SDL_Color BG_COLOR;
+extern const SDL_Color TXT_COLOR_HOVER;
+
+// A string that one thread may replace while another copies it for painting.
+class SharedText {
+  public:
+    SharedText(const char* s = "") : s_(s) {}
+    SharedText& operator=(const std::string& s);
+    SharedText& operator=(const char* s) { return *this = std::string(s); }
+    // A whole copy, never a half-written one.
+    std::string str() const;
+    operator std::string() const { return str(); }
+    bool operator==(const std::string& s) const { return str() == s; }
+
+  private:
+    mutable std::mutex m_;
+    std::string s_;
+};
+
+// Controller pairing: first byte the controller number (255 = none), second byte 0.
+using CCPairBytes = std::tuple<std::atomic<unsigned char>, std::atomic<unsigned char>>;
+constexpr unsigned char CC_NONE = 255;
+
+class Control {
+  public:
+    SDL_Color bgColor = BG_COLOR;
+    SDL_Color textColor = TXT_COLOR;
+    SDL_Color hoverColor = TXT_COLOR_HOVER;
+    Uint8 textAlpha = 255;
+    Uint8 bgAlpha = 255;
+    // selected and highlighted are also written by the MIDI learn task.
+    std::atomic<bool> selected{false};
+    bool blinking = false;
+    std::atomic<bool> highlighted{false};
+    std::atomic<bool> pressed{false};
+
+    // Layout and synchronisation step; paints nothing.
+    virtual void draw() {}
+
+  protected:
+    ~Control() = default; // widgets are only destroyed through their own type
+};
+
+// Marks a widget that a hardware controller can be paired with.
+class MidiCCfy {
+  public:
+    int minValue = 0;
+    int maxValue = 127;
+    virtual void ccDown() {}
+    virtual void ccUp() {}
+
+  protected:
+    ~MidiCCfy() = default;
+};
+
+// Non-owning list of the buttons that follow a colour change.
+class ControlsList {
+  public:
+    std::vector<Button*> buttons;
+    std::vector<Control*> controls;
+
+    // Appends b to buttons.
+    void add(Button* b) { buttons.push_back(b); }
+    // Appends c to controls.
+    void addCtrl(Control* c) { controls.push_back(c); }
+    // Gives every button in buttons the text colour c.
+    void changeTxtColor(SDL_Color c);
+};
+
+extern ControlsList ctrlList;
+
+// Inclusive hit test: both far edges count as inside.
+bool hitTest(const SDL_Point& p, int x, int y, int w, int h);

@@ -1,0 +1,66 @@
+#include "dial.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+Dial::Dial(int x, int y, int w, int h) : rect{x, y, w, h}, label(std::make_unique<Label>()) {
+    label->x = static_cast<int>(x + (w - 0.75 * w) * 0.5);
+    label->y = y + h + 1;
+    label->w = static_cast<int>(0.75 * w);
+    label->h = 12;
+}
+
+void Dial::draw() {
+    savedName = name;
+    label->text = name;
+    copyLook(*this, *label, true);
+    label->draw();
+}
+
+void Dial::render() {
+    label->render();
+    SDL_Surface* surface = SDL_LoadBMP_RW(SDL_RWFromFile("dial.bmp", "rb"), 1);
+    SDL_Texture* texture = surface ? SDL_CreateTextureFromSurface(renderer, surface) : nullptr;
+    if (!texture) {
+        printf("Rendering error:%s\n", SDL_GetError());
+        fflush(stdout);
+        exit(1);
+    }
+    SDL_RenderCopyEx(renderer, texture, nullptr, &rect, static_cast<double>(angle), nullptr,
+                     SDL_FLIP_NONE);
+    SDL_FreeSurface(surface);
+    SDL_DestroyTexture(texture);
+}
+
+// A gesture that arrives before its handler is installed does nothing.
+void Dial::call(const Handler& h) {
+    if (h)
+        h(*this);
+}
+
+void Dial::downClick(const SDL_Point& p) {
+    if (!hitTest(p, rect.x, rect.y, rect.w, rect.h))
+        return;
+    pressed = true;
+    if (mode == 1)
+        call(clickHandler);
+    else if (mode == 0)
+        label->selected = !label->selected;
+}
+
+void Dial::upClick(const SDL_Point&) {
+    pressed = false;
+    call(releaseHandler);
+}
+
+void Dial::dragUp() {
+    if (pressed)
+        call(dragUpHandler);
+}
+
+void Dial::dragDown() {
+    if (pressed)
+        call(dragDownHandler);
+}
+
+int Dial::angleToMidi() const { return static_cast<int>(value * (270.0 / 127.0)); }
