@@ -75,9 +75,14 @@ int main(int, char**) {
 
     Shell shell(gen, panel, incomingCC);
     Clock clock;
+    // For the benchmark: ZU_FRAME_LOG names a file that gets every frame's timing.
+    const char* logPath = getenv("ZU_FRAME_LOG");
+    shell.frameLog = logPath ? fopen(logPath, "w") : nullptr;
     while (shell.running)
         runFrame(shell, clock);
 
+    if (shell.frameLog)
+        fclose(shell.frameLog);
     TTF_CloseFont(font);
     SDL_DestroyRenderer(renderer); // the renderer goes before its window
     if (context)

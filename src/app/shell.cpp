@@ -1,5 +1,13 @@
 #include "shell.h"
 
+#include <ctime>
+
+static long long monotonicMicros() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
 void quitSequence(Shell& s) {
     MidiCC::stop();
     s.running = false;
@@ -91,12 +99,18 @@ Uint32 frameSleep(Uint32 workMs) { return workMs < FRAME_MS ? FRAME_MS : 0; }
 
 void runFrame(Shell& s, const Clock& clock) {
     s.frameStart = clock.ticks();
+    long long top = s.frameLog ? monotonicMicros() : 0;
     SDL_Event e;
     while (SDL_PollEvent(&e))
         dispatch(s, e);
     renderFrame(s);
     if (MidiCC::toSettingCC)
         followStep(s.follow, s.incomingCC, s.panel, s.gen);
+    if (s.frameLog) {
+        long long end = monotonicMicros();
+        fprintf(s.frameLog, "%lld %lld\n", end, end - top);
+        fflush(s.frameLog);
+    }
     if (Uint32 sleep = frameSleep(clock.ticks() - s.frameStart))
         clock.delay(sleep);
 }

@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "follow.h"
@@ -25,6 +26,7 @@ struct Shell {
     bool rKeyDown = false;
     int prevY = 0;
     Uint32 frameStart = 0;
+    FILE* frameLog = nullptr; // when set, one line per frame: end time and work, in us
 
     Shell(Generator& g, Panel& p, CCPair& in) : gen(g), panel(p), incomingCC(in) {}
 };
