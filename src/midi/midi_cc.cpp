@@ -78,20 +78,30 @@ void MidiCC::ctrlCCParing(const int& number, Control* control) {
         std::get<0>(*m.ccPair) = static_cast<unsigned char>(number);
 }
 
-void MidiCC::learnPoll(int& current) {
-    if (poll() && learnIntake(controllerCCMessage, current) && dlgCC)
+void MidiCC::learnTake(const std::vector<unsigned char>& msg, int& current) {
+    if (learnIntake(msg, current) && dlgCC)
         dlgCC->label->text = "CC" + std::to_string(current);
     std::vector<Control*>& selected = ctrlList.setSelectedCtrls();
     if (!selected.empty())
         ctrlCCParing(current, selected.back());
+}
+
+void MidiCC::learnPoll(int& current) {
+    poll();
+    learnTake(controllerCCMessage, current);
     controllerCCMessage.clear();
 }
 
-void MidiCC::listenPoll(int& number, int& value, CCPair& pair) {
-    if (poll())
-        listenIntake(controllerCCMessage, number, value);
+void MidiCC::listenTake(const std::vector<unsigned char>& msg, int& number, int& value,
+                        CCPair& pair) {
+    listenIntake(msg, number, value);
     std::get<0>(pair) = number;
     std::get<1>(pair) = value;
+}
+
+void MidiCC::listenPoll(int& number, int& value, CCPair& pair) {
+    poll();
+    listenTake(controllerCCMessage, number, value, pair);
     controllerCCMessage.clear();
 }
 

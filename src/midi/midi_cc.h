@@ -57,8 +57,13 @@ class MidiCC {
 
     // One learn poll: take a message, show and pair its controller number.
     static void learnPoll(int& current);
+    // The learn step for a message already taken (empty: none arrived).
+    static void learnTake(const std::vector<unsigned char>& msg, int& current);
     // One listen poll: take a message and publish the last number and value.
     static void listenPoll(int& number, int& value, CCPair& pair);
+    // The listen step for a message already taken (empty: none arrived).
+    static void listenTake(const std::vector<unsigned char>& msg, int& number, int& value,
+                           CCPair& pair);
     // Enters learn mode from the start state or follow mode.
     static void enterLearn();
     // Enters follow mode from learn mode, listening into pair.
