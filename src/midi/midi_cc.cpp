@@ -129,7 +129,6 @@ int MidiCC::learnTask() {
 int MidiCC::listenTask(CCPair& pair) {
     int number = 0, value = 0;
     CCStatus = 2;
-    listenCC = true;
     while (doneCC) {
         listenPoll(number, value, pair);
         std::this_thread::sleep_for(POLL_PERIOD);
@@ -137,8 +136,9 @@ int MidiCC::listenTask(CCPair& pair) {
     return 0;
 }
 
-// The status is set before the thread starts, so a quit right after m still
-// stops and waits for the task just started.
+// The status (and for listening listenCC) is set before the thread starts, so a
+// quit right after m still stops and waits for the task just started, and a stop
+// in that window cannot be undone by the task's first step.
 void MidiCC::setController() {
     CCStatus = 1;
     setControllerTask = std::async(std::launch::async, learnTask);
@@ -146,6 +146,7 @@ void MidiCC::setController() {
 
 void MidiCC::midiListen(CCPair& pair) {
     CCStatus = 2;
+    listenCC = true;
     midiListenTask = std::async(std::launch::async, listenTask, std::ref(pair));
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "widgets/control.h"
 
@@ -57,6 +58,21 @@ class Canvas : public ::testing::Test {
         SDL_Color c;
         SDL_GetRGBA(p, surface->format, &c.r, &c.g, &c.b, &c.a);
         return c;
+    }
+
+    // The colours inside r, row by row, read in one go.
+    std::vector<SDL_Color> grab(const SDL_Rect& r) {
+        std::vector<SDL_Color> out;
+        SDL_RenderFlush(renderer);
+        const Uint32* px = static_cast<Uint32*>(surface->pixels);
+        for (int y = r.y; y < r.y + r.h; ++y)
+            for (int x = r.x; x < r.x + r.w; ++x) {
+                SDL_Color c;
+                SDL_GetRGBA(px[y * (surface->pitch / 4) + x], surface->format, &c.r, &c.g, &c.b,
+                            &c.a);
+                out.push_back(c);
+            }
+        return out;
     }
 
     static std::string str(SDL_Color c) {

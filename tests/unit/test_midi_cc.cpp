@@ -1,0 +1,251 @@
+// The MIDI input engine without a MIDI server: intake, pairing, polls and mode switches.
+#include <chrono>
+
+#include "panel_fixture.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+TEST(MidiIntake, LearnSkipsShortOrNonDataMessagesAndKeepsTheNumber) {
+    int number = 42;
+    EXPECT_FALSE(learnIntake({}, number));
+    EXPECT_FALSE(learnIntake({248}, number)) << "timing clock: one byte";
+    EXPECT_FALSE(learnIntake({176, 200}, number));
+    EXPECT_FALSE(learnIntake({240, 247}, number)) << "status byte where a data byte belongs";
+    EXPECT_EQ(42, number);
+    EXPECT_TRUE(learnIntake({176, 74, 64}, number));
+    EXPECT_EQ(74, number);
+    EXPECT_TRUE(learnIntake({144, 60, 100}, number)) << "any status counts";
+    EXPECT_EQ(60, number);
+    EXPECT_TRUE(learnIntake({192, 5}, number)) << "two bytes carry a number";
+    EXPECT_EQ(5, number);
+}
+
+TEST(MidiIntake, ListenSkipsShortOrNonDataMessagesAndKeepsBoth) {
+    int number = 20, value = 7;
+    EXPECT_FALSE(listenIntake({}, number, value));
+    EXPECT_FALSE(listenIntake({254}, number, value));
+    EXPECT_FALSE(listenIntake({192, 5}, number, value)) << "program change: two bytes";
+    EXPECT_FALSE(listenIntake({176, 74, 200}, number, value));
+    EXPECT_FALSE(listenIntake({176, 128, 3}, number, value));
+    EXPECT_EQ(20, number);
+    EXPECT_EQ(7, value);
+    EXPECT_TRUE(listenIntake({176, 74, 64}, number, value));
+    EXPECT_EQ(74, number);
+    EXPECT_EQ(64, value);
+    EXPECT_TRUE(listenIntake({128, 0, 0}, number, value));
+    EXPECT_EQ(0, number);
+    EXPECT_EQ(0, value);
+}
+
+TEST(MidiPairing, NumbersNarrowToAByteAndLabelsAreLeftAlone) {
+    Dial d(0, 0, 35, 35);
+    Button b(0, 0, 10, 10);
+    Label l(10, 10);
+    MidiCC::ctrlCCParing(74, &d);
+    EXPECT_EQ(74, std::get<0>(d.ccPair).load());
+    MidiCC::ctrlCCParing(-1, &d);
+    EXPECT_EQ(CC_NONE, std::get<0>(d.ccPair).load());
+    MidiCC::ctrlCCParing(0, &b);
+    EXPECT_EQ(0, std::get<0>(b.ccPair).load());
+    MidiCC::ctrlCCParing(-1, &b);
+    EXPECT_EQ(CC_NONE, std::get<0>(b.ccPair).load());
+    MidiCC::ctrlCCParing(12, &l); // nothing to pair
+    MidiCC::ctrlCCParing(12, nullptr);
+}
+
+class MidiTest : public PanelTest {
+  protected:
+    std::vector<Control*> registered() {
+        Panel& p = *panel;
+        return {&p.dialCH, &p.dialCC, &p.dialMAX, &p.dialMIN, &p.dialINRT, &p.valueButton};
+    }
+    bool allInMode(int mode, bool highlighted) {
+        for (Control* c : registered()) {
+            Mappable m;
+            if (!asMappable(c, m) || *m.mode != mode || m.label->highlighted != highlighted)
+                return false;
+        }
+        return true;
+    }
+    bool learnShown() {
+        return panel->learnDialog.visible && panel->learnDialog.label->selected &&
+               allInMode(0, true);
+    }
+};
+
+// ctest runs every test in a process of its own, so here the handles still hold their
+// placeholders; in a shared process an earlier test may have emptied them (also -1).
+TEST_F(MidiTest, WaitsOnPlaceholdersAndOnEmptyHandles) {
+    const bool placeholder = MidiCC::setControllerTask.valid();
+    {
+        Watchdog dog(std::chrono::seconds(5), "waiting on the start handles");
+        EXPECT_EQ(-1, MidiCC::setControllerGet()) << (placeholder ? "placeholder" : "empty");
+        EXPECT_NO_THROW(EXPECT_EQ(-1, MidiCC::setControllerGet())) << "second wait";
+        EXPECT_EQ(-1, MidiCC::midiListenGet());
+        EXPECT_NO_THROW(EXPECT_EQ(-1, MidiCC::midiListenGet()));
+    }
+
+    // A real task returns 0; the handle is empty afterwards.
+    MidiCC::doneCC = true;
+    MidiCC::setController();
+    EXPECT_EQ(0, MidiCC::setControllerGet());
+    EXPECT_EQ(-1, MidiCC::setControllerGet());
+    MidiCC::doneCC = true;
+    MidiCC::midiListen(incoming);
+    MidiCC::doneCC = false;
+    EXPECT_EQ(0, MidiCC::midiListenGet());
+    EXPECT_EQ(-1, MidiCC::midiListenGet());
+}
+
+TEST_F(MidiTest, LearnPollPairsTheLastSelectedControl) {
+    Panel& p = *panel;
+    MidiCC::ctrlList.setCCOn();
+    pair(p.dialCC, 42);
+    pair(p.dialMIN, 43);
+    int current = -1;
+    MidiCC::learnPoll(current);
+    EXPECT_EQ(42u, pairOf(p.dialCC)) << "nothing selected, nothing paired";
+
+    p.dialCC.label->selected = true;
+    MidiCC::learnPoll(current);
+    EXPECT_EQ(CC_NONE, pairOf(p.dialCC)) << "no message yet: unpaired";
+    EXPECT_EQ(-1, current);
+    EXPECT_EQ("CC - ", p.learnDialog.label->text.str());
+
+    current = 74; // as after a message from controller 74
+    p.dialMIN.label->selected = true;
+    MidiCC::learnPoll(current);
+    EXPECT_EQ(74u, pairOf(p.dialMIN));
+    EXPECT_EQ(CC_NONE, pairOf(p.dialCC)) << "only the newest selection is paired";
+}
+
+TEST_F(MidiTest, ListenPollPublishesTheLastValuesEveryTime) {
+    int number = 0, value = 0;
+    MidiCC::listenPoll(number, value, incoming);
+    EXPECT_EQ(0, std::get<0>(incoming));
+    EXPECT_EQ(0, std::get<1>(incoming));
+    number = 20;
+    value = 5;
+    MidiCC::listenPoll(number, value, incoming);
+    EXPECT_EQ(20, std::get<0>(incoming));
+    EXPECT_EQ(5, std::get<1>(incoming));
+}
+
+TEST_F(MidiTest, LearnThenStop) {
+    Panel& p = *panel;
+    Watchdog dog(std::chrono::seconds(30), "learn then stop");
+    MidiCC::enterLearn();
+    EXPECT_FALSE(MidiCC::toSettingCC);
+    EXPECT_EQ(1, MidiCC::CCStatus.load());
+    ASSERT_TRUE(eventually([&] { return learnShown(); }));
+
+    // A click now selects; the running task pairs the selection with "nothing yet".
+    pair(p.dialMAX, 42);
+    pointAt(centre(p.dialMAX));
+    press();
+    release();
+    EXPECT_TRUE(p.dialMAX.label->selected);
+    EXPECT_EQ("MAX", p.dialMAX.label->text.str()) << "no press handler in learn mode";
+    EXPECT_TRUE(eventually([&] { return pairOf(p.dialMAX) == CC_NONE; }));
+    pointAt(centre(p.valueButton));
+    press();
+    EXPECT_TRUE(sent.empty()) << "a click selects instead of triggering";
+    EXPECT_TRUE(p.valueButton.label->selected);
+
+    MidiCC::stop();
+    EXPECT_FALSE(p.learnDialog.visible);
+    EXPECT_TRUE(allInMode(1, false));
+    EXPECT_FALSE(p.dialMAX.label->selected);
+    EXPECT_FALSE(p.valueButton.label->selected);
+}
+
+TEST_F(MidiTest, LearnFollowLearn) {
+    Panel& p = *panel;
+    Watchdog dog(std::chrono::seconds(30), "learn, follow, learn");
+    MidiCC::enterLearn();
+    ASSERT_TRUE(eventually([&] { return learnShown(); }));
+    p.dialCH.label->selected = true;
+
+    MidiCC::enterFollow(incoming);
+    EXPECT_TRUE(MidiCC::toSettingCC);
+    EXPECT_EQ(2, MidiCC::CCStatus.load());
+    // The learn task has ended before follow mode starts.
+    EXPECT_FALSE(p.learnDialog.visible);
+    EXPECT_TRUE(allInMode(1, false));
+    EXPECT_FALSE(p.dialCH.label->selected);
+    EXPECT_TRUE(eventually([&] { return std::get<0>(incoming) == 0 && MidiCC::listenCC; }))
+        << "the listen task publishes (0, 0) with an empty queue";
+
+    MidiCC::enterLearn();
+    EXPECT_EQ(1, MidiCC::CCStatus.load());
+    // The listen task is over: nothing overwrites the pair any more.
+    std::get<0>(incoming) = 9;
+    std::this_thread::sleep_for(milliseconds(40));
+    EXPECT_EQ(9, std::get<0>(incoming));
+    ASSERT_TRUE(eventually([&] { return learnShown(); }));
+    EXPECT_EQ("CC - ", p.learnDialog.label->text.str()) << "the text of the last run stays";
+
+    MidiCC::stop();
+    EXPECT_FALSE(p.learnDialog.visible);
+}
+
+TEST_F(MidiTest, FollowThenStop) {
+    Watchdog dog(std::chrono::seconds(30), "follow then stop");
+    MidiCC::enterLearn();
+    MidiCC::enterFollow(incoming);
+    ASSERT_TRUE(eventually([&] { return std::get<0>(incoming) == 0; }));
+    MidiCC::stop();
+    EXPECT_FALSE(MidiCC::listenCC);
+    std::get<0>(incoming) = 9;
+    std::this_thread::sleep_for(milliseconds(40));
+    EXPECT_EQ(9, std::get<0>(incoming));
+}
+
+TEST_F(MidiTest, QuitRightAfterEnteringLearnStillWaits) {
+    Panel& p = *panel;
+    Watchdog dog(std::chrono::seconds(30), "quit right after m");
+    // Repeated from the start state: the task just started may not have run yet.
+    for (int i = 0; i < 50; ++i) {
+        resetMidiFlags();
+        p.learnDialog.label->selected = false;
+        MidiCC::enterLearn();
+        ASSERT_EQ(1, MidiCC::CCStatus.load()) << "a quit at once must know a task is coming";
+        MidiCC::stop();
+        // The task ran to its end: it showed the dialog and hid it again.
+        ASSERT_FALSE(p.learnDialog.visible) << "round " << i;
+        ASSERT_TRUE(p.learnDialog.label->selected) << "round " << i;
+        ASSERT_TRUE(allInMode(1, false)) << "round " << i;
+    }
+
+    // The same right after entering follow mode: the listen task is waited for too.
+    MidiCC::enterLearn();
+    MidiCC::enterFollow(incoming);
+    MidiCC::stop();
+    std::get<0>(incoming) = 9;
+    std::this_thread::sleep_for(milliseconds(40));
+    EXPECT_EQ(9, std::get<0>(incoming));
+}
+
+TEST_F(MidiTest, ModeStormThenStop) {
+    Panel& p = *panel;
+    Watchdog dog(std::chrono::seconds(60), "the mode storm");
+    p.dialINRT.label->selected = true;
+    for (int i = 0; i < 200; ++i) {
+        if (MidiCC::toSettingCC)
+            MidiCC::enterLearn();
+        else
+            MidiCC::enterFollow(incoming);
+    }
+    EXPECT_TRUE(MidiCC::toSettingCC) << "an even number of switches ends in follow mode";
+    MidiCC::enterLearn(); // and stop while learning
+    auto start = steady_clock::now();
+    MidiCC::stop();
+    EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+    EXPECT_FALSE(p.learnDialog.visible);
+    EXPECT_TRUE(allInMode(1, false));
+}
+
+} // namespace
