@@ -13,17 +13,19 @@ void Button::draw() {
     label->draw();
 }
 
-void Button::fire() {
+// A press before the handler is installed does nothing at all: no look, no send.
+bool Button::fire() {
+    if (!clickHandler)
+        return false;
     label->textAlpha = 255;
-    if (clickHandler) // a press before the handler is installed does nothing
-        clickHandler(*this);
+    clickHandler(*this);
+    return true;
 }
 
 void Button::downKey() { fire(); }
 
 void Button::downKey(const std::function<void()>& action) {
-    fire();
-    if (action)
+    if (fire() && action)
         action();
 }
 

@@ -37,5 +37,5 @@ class Button : public Control, public MidiCCfy {
     void changeTxtColor(SDL_Color& c);
 
   private:
-    void fire();
+    bool fire();
 };
