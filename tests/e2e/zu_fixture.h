@@ -1,0 +1,115 @@
+// The fixture for end-to-end tests of the zu binary: a private X server for the
+// whole test process, and per test a private JACK server, a MIDI peer that
+// provides zu's output port 0 and input port 1, and zu itself.
+#pragma once
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "midi_peer.h"
+#include "servers.h"
+#include "xinput.h"
+#include "zu_app.h"
+
+namespace zutest {
+
+// One Xvfb per test process, started the first time a test asks for it.
+class XEnvironment : public ::testing::Environment {
+  public:
+    static XEnvironment* instance;
+    const std::string& display();
+    void TearDown() override { server_.reset(); }
+
+  private:
+    std::unique_ptr<XvfbServer> server_;
+};
+
+// zu's frame lasts at least 60 ms; a key or click is given this long to be seen.
+constexpr Millis SETTLE(200);
+// Generous limits for a loaded two-core machine.
+constexpr Millis START_LIMIT(30000);
+constexpr Millis EXIT_LIMIT(15000);
+constexpr Millis MESSAGE_LIMIT(10000);
+
+// Where things are, in window coordinates.
+struct At {
+    int x, y;
+};
+constexpr At CH_DIAL{22, 19};
+constexpr At CC_DIAL{65, 19};
+constexpr At VALUE_BUTTON{43, 248};
+constexpr At NEUTRAL{4, 150}; // over the window, on no widget
+constexpr At BACKGROUND{2, 100};
+
+// Parts of the window that show a change, in window coordinates.
+struct Region {
+    int x, y, w, h;
+};
+constexpr Region CH_AREA{5, 2, 35, 50}; // knob and caption
+constexpr Region CC_AREA{48, 2, 35, 50};
+constexpr Region DIALOG_AREA{8, 182, 70, 21};
+constexpr Region VALUE_AREA{15, 228, 57, 40};
+
+class ZuTest : public ::testing::Test {
+  protected:
+    // Members are declared so that they go in reverse: zu, peer, JACK.
+    std::unique_ptr<JackServer> jack;
+    std::unique_ptr<MidiPeer> peer;
+    std::unique_ptr<ZuApp> zu;
+    std::unique_ptr<XSession> x;
+    Window window = 0;
+
+    void TearDown() override;
+
+    // The environment for zu: the test's display and, when started, the JACK server.
+    Environment zuEnvironment();
+    // A private JACK server and the peer on it.
+    void startMidi();
+    // Starts zu and waits for its window (and its MIDI ports when MIDI runs).
+    void startZu(bool withFont = true);
+    // startMidi() and startZu(), then the pointer over the window.
+    void startAll();
+    // The zu under test: ZU_E2E_BINARY when set (another build), else this build's.
+    static std::string zuBinary();
+    // Waits until zu has painted its first frame.
+    bool waitForFirstFrame();
+
+    void pointAtWindow() {
+        x->movePointer(window, NEUTRAL.x, NEUTRAL.y);
+        settle();
+    }
+    void tap(unsigned long keysym) {
+        x->tapKey(keysym);
+        settle();
+    }
+    void clickAt(At at, unsigned button = 1) {
+        x->click(window, at.x, at.y, button);
+        settle();
+    }
+    // Presses the dial, moves up by steps motion events, releases; each step is
+    // waited for on screen.
+    void dragUp(At dial, Region area, int steps);
+    Snapshot look(Region r) { return x->capture(window, r.x, r.y, r.w, r.h); }
+    // Waits until r no longer shows before; fails the test on timeout.
+    Snapshot waitForChange(Region r, const Snapshot& before, const char* what);
+    static void settle(Millis d = SETTLE) { std::this_thread::sleep_for(d); }
+
+    // Sends bytes on the peer's out0 (port 0) or out1 (port 1, zu's input).
+    void send(int port, const std::vector<unsigned char>& bytes);
+    // Waits for n messages in total, then a little longer to see that no more come.
+    std::vector<MidiMessage> expectMessages(size_t n);
+    // Presses r and returns the single message it sent.
+    std::vector<unsigned char> trigger();
+
+    // zu should end by itself within EXIT_LIMIT with status code.
+    void expectExit(int code);
+    // The full name of the peer port whose short name is shortName.
+    std::string peerPort(const std::string& shortName);
+};
+
+} // namespace zutest

@@ -1,0 +1,124 @@
+#include "midi_peer.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+namespace zutest {
+
+long long monotonicMicros() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
+}
+
+bool parseBytes(const std::string& text, std::vector<unsigned char>& out) {
+    out.clear();
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word) {
+        char* end = nullptr;
+        errno = 0;
+        long v = std::strtol(word.c_str(), &end, 10);
+        if (errno != 0 || *end != '\0' || v < 0 || v > 255) return false;
+        out.push_back(static_cast<unsigned char>(v));
+    }
+    return !out.empty();
+}
+
+std::string formatBytes(const std::vector<unsigned char>& bytes) {
+    std::string s;
+    for (unsigned char b : bytes) {
+        if (!s.empty()) s += ' ';
+        s += std::to_string(b);
+    }
+    return s;
+}
+
+MidiPeer::MidiPeer(const std::string& clientName) {
+    try {
+        // Registration order decides the port numbers zu sees.
+        in_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, clientName, 1000);
+        in_->ignoreTypes(false, false, false);
+        in_->setCallback(&MidiPeer::onMessage, this);
+        in_->openVirtualPort("in");
+        for (int i = 0; i < 2; ++i) {
+            out_[i] = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, clientName);
+            out_[i]->openVirtualPort("out" + std::to_string(i));
+        }
+    } catch (const RtMidiError& e) {
+        throw std::runtime_error("MIDI peer: " + e.getMessage());
+    }
+}
+
+MidiPeer::~MidiPeer() {
+    interrupt();
+    for (auto& o : out_)
+        if (o) o->closePort();
+    if (in_) {
+        in_->cancelCallback();
+        in_->closePort();
+    }
+    out_[1].reset();
+    out_[0].reset();
+    in_.reset();
+}
+
+void MidiPeer::send(int port, const std::vector<unsigned char>& bytes) {
+    if (port < 0 || port > 1)
+        throw std::invalid_argument("MIDI peer: no output port " + std::to_string(port));
+    out_[port]->sendMessage(&bytes);
+}
+
+void MidiPeer::onMessage(double, std::vector<unsigned char>* msg, void* self) {
+    auto* peer = static_cast<MidiPeer*>(self);
+    MidiMessage m{monotonicMicros(), *msg};
+    {
+        std::lock_guard<std::mutex> lock(peer->m_);
+        peer->all_.push_back(std::move(m));
+    }
+    peer->arrived_.notify_all();
+}
+
+std::vector<MidiMessage> MidiPeer::received() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return all_;
+}
+
+size_t MidiPeer::receivedCount() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return all_.size();
+}
+
+bool MidiPeer::waitForCount(size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(m_);
+    return arrived_.wait_for(lock, timeout, [&] { return all_.size() >= n; });
+}
+
+void MidiPeer::clearReceived() {
+    std::lock_guard<std::mutex> lock(m_);
+    all_.clear();
+    taken_ = 0;
+}
+
+bool MidiPeer::next(MidiMessage& out, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_);
+    if (!arrived_.wait_for(lock, timeout, [&] { return interrupted_ || taken_ < all_.size(); }))
+        return false;
+    if (taken_ >= all_.size()) return false;
+    out = all_[taken_++];
+    return true;
+}
+
+void MidiPeer::interrupt() {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        interrupted_ = true;
+    }
+    arrived_.notify_all();
+}
+
+} // namespace zutest

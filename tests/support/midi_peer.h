@@ -1,0 +1,67 @@
+// A MIDI peer on a JACK server: one input port "in", then two output ports
+// "out0" and "out1". Registered in that order, they become zu's output port 0
+// and input port 1 (RtMidi lists JACK ports in registration order).
+#pragma once
+
+#include <rtmidi/RtMidi.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zutest {
+
+// CLOCK_MONOTONIC in microseconds.
+long long monotonicMicros();
+
+struct MidiMessage {
+    long long micros = 0; // monotonic arrival time
+    std::vector<unsigned char> bytes;
+};
+
+// Parses "B0 B1 ..." (decimal bytes 0..255); false on anything else or an empty list.
+bool parseBytes(const std::string& text, std::vector<unsigned char>& out);
+// "B0 B1 ..." in decimal.
+std::string formatBytes(const std::vector<unsigned char>& bytes);
+
+class MidiPeer {
+  public:
+    // Registers the ports on the server named by JACK_DEFAULT_SERVER.
+    // Throws std::runtime_error when the server cannot be reached.
+    explicit MidiPeer(const std::string& clientName = "zu-peer");
+    // Closes the ports before the clients go, so the server sees a clean exit.
+    ~MidiPeer();
+    MidiPeer(const MidiPeer&) = delete;
+    MidiPeer& operator=(const MidiPeer&) = delete;
+
+    // Sends bytes on out0 (port 0) or out1 (port 1).
+    void send(int port, const std::vector<unsigned char>& bytes);
+
+    // Every message received so far, in order.
+    std::vector<MidiMessage> received() const;
+    size_t receivedCount() const;
+    // Waits until at least n messages have arrived; false on timeout.
+    bool waitForCount(size_t n, std::chrono::milliseconds timeout) const;
+    // Forgets what was received so far.
+    void clearReceived();
+    // The next message not yet taken with next(), waiting up to timeout.
+    bool next(MidiMessage& out, std::chrono::milliseconds timeout);
+    // Wakes next() callers for good (used on shutdown).
+    void interrupt();
+
+  private:
+    static void onMessage(double, std::vector<unsigned char>* msg, void* self);
+
+    std::unique_ptr<RtMidiIn> in_;
+    std::unique_ptr<RtMidiOut> out_[2];
+    mutable std::mutex m_;
+    mutable std::condition_variable arrived_;
+    std::vector<MidiMessage> all_;
+    size_t taken_ = 0;
+    bool interrupted_ = false;
+};
+
+} // namespace zutest
