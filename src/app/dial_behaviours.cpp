@@ -6,11 +6,17 @@
 
 #include "generator.h"
 
-void showValue(Dial& d) { d.label->text = std::to_string(d.value); }
+void showValue(Dial& d) {
+    d.label->text = std::to_string(d.value);
+}
 
-void showInertia(Dial& d) { d.label->text = std::to_string(range_int(d.value, 127.0f, 10.0f)); }
+void showInertia(Dial& d) {
+    d.label->text = std::to_string(range_int(d.value, 127.0f, 10.0f));
+}
 
-void showName(Dial& d) { d.label->text = d.savedName; }
+void showName(Dial& d) {
+    d.label->text = d.savedName;
+}
 
 void stepValue(Dial& d, int dir, int lower, int upper) {
     if (dir > 0)
@@ -21,7 +27,9 @@ void stepValue(Dial& d, int dir, int lower, int upper) {
     d.label->text = std::to_string(d.value);
 }
 
-int inertia_value(int level) { return std::clamp(static_cast<int>(12.7 * level), 0, 127); }
+int inertia_value(int level) {
+    return std::clamp(static_cast<int>(12.7 * level), 0, 127);
+}
 
 void stepInertia(Dial& d, int dir) {
     // The nearest level, halves up, so a knob set from MIDI steps from where it shows.

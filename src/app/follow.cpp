@@ -6,7 +6,9 @@
 #include "dial_behaviours.h"
 
 namespace {
-int pairedNumber(const CCPairBytes& p) { return std::get<0>(p).load(); }
+int pairedNumber(const CCPairBytes& p) {
+    return std::get<0>(p).load();
+}
 
 void followButton(Follow& f, Button& b, int number, int val, Panel& panel, Generator& gen) {
     bool isValue = &b == &panel.valueButton;
@@ -27,8 +29,7 @@ void followButton(Follow& f, Button& b, int number, int val, Panel& panel, Gener
 
 void followDial(Follow& f, Dial& d, int val, Generator& gen) {
     if (val == f.previous) {
-        if (++f.waitUntilDisplay == CAPTION_FRAMES)
-            d.label->text = d.savedName;
+        if (++f.waitUntilDisplay == CAPTION_FRAMES) d.label->text = d.savedName;
     } else {
         std::string shown;
         if (d.maxDial || d.minDial) {

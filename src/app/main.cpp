@@ -42,16 +42,13 @@ int main(int, char**) {
         cannotStart("no video");
     }
     setGlAttributes();
-    SDL_Window* window = SDL_CreateWindow("zu", 20, 20, 88, 280,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
-    if (!window)
-        cannotStart("no window");
+    SDL_Window* window =
+        SDL_CreateWindow("zu", 20, 20, 88, 280, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
+    if (!window) cannotStart("no window");
     SDL_GLContext context = SDL_GL_CreateContext(window);
-    if (context)
-        gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress));
+    if (context) gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress));
     renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
-    if (!renderer)
-        cannotStart("no renderer");
+    if (!renderer) cannotStart("no renderer");
     if (TTF_Init() == -1) {
         printf("Could not initailize font renderer, error: %s\n", SDL_GetError());
         fflush(stdout);
@@ -81,12 +78,10 @@ int main(int, char**) {
     while (shell.running)
         runFrame(shell, clock);
 
-    if (shell.frameLog)
-        fclose(shell.frameLog);
+    if (shell.frameLog) fclose(shell.frameLog);
     TTF_CloseFont(font);
     SDL_DestroyRenderer(renderer); // the renderer goes before its window
-    if (context)
-        SDL_GL_DeleteContext(context);
+    if (context) SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(window);
     SDL_Quit();
     return 0;

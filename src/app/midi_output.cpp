@@ -5,12 +5,10 @@
 
 #include "../midi/midi_api.h"
 
-MidiOutput::MidiOutput(const std::string& clientName)
-    : out_(makeMidi<RtMidiOut>(clientName)) {}
+MidiOutput::MidiOutput(const std::string& clientName) : out_(makeMidi<RtMidiOut>(clientName)) {}
 
 MidiOutput::~MidiOutput() {
-    if (!worker_.joinable())
-        return;
+    if (!worker_.joinable()) return;
     {
         std::lock_guard<std::mutex> lock(m_);
         stopping_ = true;
@@ -31,8 +29,7 @@ MidiOutput::~MidiOutput() {
 
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     try {
-        if (!out_)
-            throw RtMidiError("no MIDI output");
+        if (!out_) throw RtMidiError("no MIDI output");
         out_->openPort(port, name);
         open_ = out_->isPortOpen();
     } catch (...) {
@@ -44,8 +41,7 @@ void MidiOutput::openPort(unsigned port, const std::string& name) {
         printf("Could not open MIDI out port %s", portName.c_str());
         fflush(stdout);
     }
-    if (open_)
-        worker_ = std::thread(&MidiOutput::run, this);
+    if (open_) worker_ = std::thread(&MidiOutput::run, this);
 }
 
 void MidiOutput::send(const std::vector<unsigned char>& msg) {
@@ -70,8 +66,7 @@ void MidiOutput::run() {
     std::unique_lock<std::mutex> lock(m_);
     while (true) {
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty())
-            break; // stopping, and everything queued was handed over
+        if (queue_.empty()) break; // stopping, and everything queued was handed over
         std::array<unsigned char, 3> msg = queue_.front();
         queue_.pop_front();
         lock.unlock();

@@ -8,7 +8,9 @@
 #include "dial_behaviours.h"
 
 namespace {
-int px(double v) { return static_cast<int>(v); }
+int px(double v) {
+    return static_cast<int>(v);
+}
 
 void placeLabel(Label& l, int x, int y, SDL_Color color, Uint8 alpha, const char* text) {
     l.x = x;
@@ -39,12 +41,12 @@ const SDL_Color WHITE_NO_ALPHA = {255, 255, 255, 0};
 Panel::Panel(Generator& gen, int W, int H)
     : dialCH(5, 2, 35, 35), dialCC(48, 2, 35, 35), dialMAX(px((W - 35) * 0.5), 72, 35, 35),
       dialMIN(px((W - 35) * 0.5), 124, 35, 35), dialINRT(px((W - 35) * 0.5), 176, 35, 35),
-      colorButton(W - 10, 2, 10, 28), ccLogoLabel(25, 13), nameLogoLabel(25, 13),
-      brandLabel(42, 9), versionLabel(32, 9), valLabel(35, 15),
-      learnDialog(px(W * 0.5 - W * 0.8 * 0.5), px(H * 0.65), px(W * 0.8),
-                  px(W * 0.8 * 0.3)),
-      valueButton(px((W - W * 0.65) * 0.5), H - 52, px(W * 0.65), 40),
-      dials{&dialCH, &dialCC, &dialMAX, &dialMIN, &dialINRT} {
+      colorButton(W - 10, 2, 10, 28), ccLogoLabel(25, 13), nameLogoLabel(25, 13), brandLabel(42, 9),
+      versionLabel(32, 9), valLabel(35, 15),
+      learnDialog(px(W * 0.5 - W * 0.8 * 0.5), px(H * 0.65), px(W * 0.8), px(W * 0.8 * 0.3)),
+      valueButton(px((W - W * 0.65) * 0.5), H - 52, px(W * 0.65), 40), dials{&dialCH, &dialCC,
+                                                                             &dialMAX, &dialMIN,
+                                                                             &dialINRT} {
     setupDial(dialCH, "CH");
     setupDial(dialCC, "CC");
     dialMAX.value = 127;
@@ -141,8 +143,7 @@ Panel::~Panel() {
     auto& buttons = ctrlList.buttons;
     buttons.erase(std::remove(buttons.begin(), buttons.end(), &valueButton), buttons.end());
     MidiCC::ctrlList.activeCtrl = nullptr;
-    if (MidiCC::dlgCC == &learnDialog)
-        MidiCC::dlgCC = nullptr;
+    if (MidiCC::dlgCC == &learnDialog) MidiCC::dlgCC = nullptr;
 }
 
 void Panel::render() {

@@ -95,7 +95,9 @@ void renderFrame(Shell& s) {
     SDL_RenderPresent(renderer);
 }
 
-Uint32 frameSleep(Uint32 workMs) { return workMs < FRAME_MS ? FRAME_MS : 0; }
+Uint32 frameSleep(Uint32 workMs) {
+    return workMs < FRAME_MS ? FRAME_MS : 0;
+}
 
 void runFrame(Shell& s, const Clock& clock) {
     s.frameStart = clock.ticks();
@@ -104,13 +106,11 @@ void runFrame(Shell& s, const Clock& clock) {
     while (SDL_PollEvent(&e))
         dispatch(s, e);
     renderFrame(s);
-    if (MidiCC::toSettingCC)
-        followStep(s.follow, s.incomingCC, s.panel, s.gen);
+    if (MidiCC::toSettingCC) followStep(s.follow, s.incomingCC, s.panel, s.gen);
     if (s.frameLog) {
         long long end = monotonicMicros();
         fprintf(s.frameLog, "%lld %lld\n", end, end - top);
         fflush(s.frameLog);
     }
-    if (Uint32 sleep = frameSleep(clock.ticks() - s.frameStart))
-        clock.delay(sleep);
+    if (Uint32 sleep = frameSleep(clock.ticks() - s.frameStart)) clock.delay(sleep);
 }

@@ -24,8 +24,7 @@ static void unpair(CCPairBytes& p) {
 
 Control* CtrlMidiCCList::getCtrlActive(const std::tuple<unsigned char, unsigned char>& key) {
     forEach([&](Control* c, Mappable& m) {
-        if (std::get<0>(*m.ccPair) == std::get<0>(key))
-            activeCtrl = c;
+        if (std::get<0>(*m.ccPair) == std::get<0>(key)) activeCtrl = c;
     });
     return activeCtrl;
 }
@@ -66,7 +65,6 @@ std::vector<Control*>& CtrlMidiCCList::setSelectedCtrls() {
 
 void CtrlMidiCCList::deleteCtrlsCC() {
     forEach([](Control*, Mappable& m) {
-        if (*m.mode == 0 && m.label->selected)
-            unpair(*m.ccPair);
+        if (*m.mode == 0 && m.label->selected) unpair(*m.ccPair);
     });
 }

@@ -43,7 +43,6 @@ class CtrlMidiCCList {
     template <class F> void forEach(F f) {
         Mappable m;
         for (Control* c : ctrls)
-            if (asMappable(c, m))
-                f(c, m);
+            if (asMappable(c, m)) f(c, m);
     }
 };

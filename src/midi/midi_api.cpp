@@ -4,8 +4,7 @@
 
 void reportNoMidi(const std::string& why) {
     static std::atomic<bool> told{false};
-    if (told.exchange(true))
-        return;
+    if (told.exchange(true)) return;
     printf("MIDI is not available, running without it: %s\n", why.c_str());
     fflush(stdout);
 }

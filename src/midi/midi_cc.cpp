@@ -32,19 +32,19 @@ struct TaskStopper {
 
 constexpr auto POLL_PERIOD = std::chrono::milliseconds(10);
 
-bool isData(unsigned char b) { return b < 128; }
+bool isData(unsigned char b) {
+    return b < 128;
+}
 } // namespace
 
 bool learnIntake(const std::vector<unsigned char>& msg, int& number) {
-    if (msg.size() < 2 || !isData(msg[1]))
-        return false;
+    if (msg.size() < 2 || !isData(msg[1])) return false;
     number = msg[1];
     return true;
 }
 
 bool listenIntake(const std::vector<unsigned char>& msg, int& number, int& value) {
-    if (msg.size() < 3 || !isData(msg[1]) || !isData(msg[2]))
-        return false;
+    if (msg.size() < 3 || !isData(msg[1]) || !isData(msg[2])) return false;
     number = msg[1];
     value = msg[2];
     return true;
@@ -56,8 +56,7 @@ void MidiCC::lockController() {
         fflush(stdout);
     }
     try {
-        if (!midiIn)
-            return;
+        if (!midiIn) return;
         midiIn->openPort(1, "RtMidi Input");
         midiIn->ignoreTypes(false, false, false);
     } catch (...) {
@@ -67,23 +66,19 @@ void MidiCC::lockController() {
 
 bool MidiCC::poll() {
     controllerCCMessage.clear();
-    if (midiIn)
-        midiIn->getMessage(&controllerCCMessage);
+    if (midiIn) midiIn->getMessage(&controllerCCMessage);
     return !controllerCCMessage.empty();
 }
 
 void MidiCC::ctrlCCParing(const int& number, Control* control) {
     Mappable m;
-    if (asMappable(control, m))
-        std::get<0>(*m.ccPair) = static_cast<unsigned char>(number);
+    if (asMappable(control, m)) std::get<0>(*m.ccPair) = static_cast<unsigned char>(number);
 }
 
 void MidiCC::learnTake(const std::vector<unsigned char>& msg, int& current) {
-    if (learnIntake(msg, current) && dlgCC)
-        dlgCC->label->text = "CC" + std::to_string(current);
+    if (learnIntake(msg, current) && dlgCC) dlgCC->label->text = "CC" + std::to_string(current);
     std::vector<Control*>& selected = ctrlList.setSelectedCtrls();
-    if (!selected.empty())
-        ctrlCCParing(current, selected.back());
+    if (!selected.empty()) ctrlCCParing(current, selected.back());
 }
 
 void MidiCC::learnPoll(int& current) {
@@ -116,12 +111,10 @@ int MidiCC::learnTask() {
         dlgCC->label->selected = true;
     }
     while (!doneCC) {
-        if (ctrlList.numberCtrlsToSetCC() != 0)
-            learnPoll(current);
+        if (ctrlList.numberCtrlsToSetCC() != 0) learnPoll(current);
         std::this_thread::sleep_for(POLL_PERIOD);
     }
-    if (dlgCC)
-        dlgCC->hide();
+    if (dlgCC) dlgCC->hide();
     ctrlList.setCCOff();
     return 0;
 }
@@ -150,15 +143,25 @@ void MidiCC::midiListen(CCPair& pair) {
     midiListenTask = std::async(std::launch::async, listenTask, std::ref(pair));
 }
 
-static int waitFor(std::future<int>& task) { return task.valid() ? task.get() : -1; }
+static int waitFor(std::future<int>& task) {
+    return task.valid() ? task.get() : -1;
+}
 
-int MidiCC::setControllerGet() { return waitFor(setControllerTask); }
+int MidiCC::setControllerGet() {
+    return waitFor(setControllerTask);
+}
 
-int MidiCC::midiListenGet() { return waitFor(midiListenTask); }
+int MidiCC::midiListenGet() {
+    return waitFor(midiListenTask);
+}
 
-void MidiCC::deleteControllersCC() { ctrlList.deleteCtrlsCC(); }
+void MidiCC::deleteControllersCC() {
+    ctrlList.deleteCtrlsCC();
+}
 
-void MidiCC::finish(int) { done = 1; }
+void MidiCC::finish(int) {
+    done = 1;
+}
 
 // Both switches wait for the task that is ending before the next one starts,
 // so two tasks never poll the input at the same time.

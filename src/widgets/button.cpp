@@ -15,18 +15,18 @@ void Button::draw() {
 
 // A press before the handler is installed does nothing at all: no look, no send.
 bool Button::fire() {
-    if (!clickHandler)
-        return false;
+    if (!clickHandler) return false;
     label->textAlpha = 255;
     clickHandler(*this);
     return true;
 }
 
-void Button::downKey() { fire(); }
+void Button::downKey() {
+    fire();
+}
 
 void Button::downKey(const std::function<void()>& action) {
-    if (fire() && action)
-        action();
+    if (fire() && action) action();
 }
 
 void Button::upKey() {
@@ -36,8 +36,7 @@ void Button::upKey() {
 }
 
 void Button::downClick(const SDL_Point& p, const std::function<void()>& action) {
-    if (!hitTest(p, label->x, label->y, label->w, label->h))
-        return;
+    if (!hitTest(p, label->x, label->y, label->w, label->h)) return;
     if (mode == 1)
         downKey(action);
     else if (mode == 0)
@@ -45,8 +44,7 @@ void Button::downClick(const SDL_Point& p, const std::function<void()>& action) 
 }
 
 void Button::upClick(const SDL_Point& p) {
-    if (hitTest(p, label->x, label->y, label->w, label->h))
-        upKey();
+    if (hitTest(p, label->x, label->y, label->w, label->h)) upKey();
 }
 
 void Button::changeTxtColor(SDL_Color& c) {

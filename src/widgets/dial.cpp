@@ -34,13 +34,11 @@ void Dial::render() {
 
 // A gesture that arrives before its handler is installed does nothing.
 void Dial::call(const Handler& h) {
-    if (h)
-        h(*this);
+    if (h) h(*this);
 }
 
 void Dial::downClick(const SDL_Point& p) {
-    if (!hitTest(p, rect.x, rect.y, rect.w, rect.h))
-        return;
+    if (!hitTest(p, rect.x, rect.y, rect.w, rect.h)) return;
     pressed = true;
     if (mode == 1)
         call(clickHandler);
@@ -54,13 +52,13 @@ void Dial::upClick(const SDL_Point&) {
 }
 
 void Dial::dragUp() {
-    if (pressed)
-        call(dragUpHandler);
+    if (pressed) call(dragUpHandler);
 }
 
 void Dial::dragDown() {
-    if (pressed)
-        call(dragDownHandler);
+    if (pressed) call(dragDownHandler);
 }
 
-int Dial::angleToMidi() const { return static_cast<int>(value * (270.0 / 127.0)); }
+int Dial::angleToMidi() const {
+    return static_cast<int>(value * (270.0 / 127.0));
+}

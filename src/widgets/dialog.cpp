@@ -14,6 +14,5 @@ void Dialog::draw() {
 }
 
 void Dialog::render() {
-    if (visible)
-        label->render();
+    if (visible) label->render();
 }

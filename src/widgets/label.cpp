@@ -5,8 +5,7 @@
 #include <cstdlib>
 
 Label::Label() {
-    if (font)
-        TTF_SetFontSize(font, fontSize);
+    if (font) TTF_SetFontSize(font, fontSize);
 }
 
 Label::Label(int w, int h) : Label() {
@@ -44,8 +43,7 @@ void Label::render() {
     if (blinking) {
         SDL_SetRenderDrawColor(renderer, textColor.r, textColor.g, textColor.b, fillAlpha);
         SDL_RenderFillRect(renderer, &rect);
-        if (blinkCounter % 13 == 0)
-            fillAlpha = fillAlpha == 80 ? 0 : 80;
+        if (blinkCounter % 13 == 0) fillAlpha = fillAlpha == 80 ? 0 : 80;
         // Restart a whole blink period rather than overflow.
         blinkCounter = blinkCounter == INT_MAX - INT_MAX % 26 ? 0 : blinkCounter + 1;
     }
@@ -71,6 +69,5 @@ void copyLook(const Control& from, Label& to, bool withHighlight) {
     to.bgAlpha = from.bgAlpha;
     to.selected = from.selected.load();
     to.blinking = from.blinking;
-    if (withHighlight)
-        to.highlighted = from.highlighted.load();
+    if (withHighlight) to.highlighted = from.highlighted.load();
 }

@@ -64,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 0: { // learn mode: select or deselect a control
             MidiCC::ctrlList.setCCOn();
             Mappable m;
-            if (asMappable(mappable[op / 4 % 6], m))
-                m.label->selected = !m.label->selected;
+            if (asMappable(mappable[op / 4 % 6], m)) m.label->selected = !m.label->selected;
             break;
         }
         case 1:
