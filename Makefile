@@ -24,5 +24,8 @@ test: test-deps $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure --timeout 300
 
+uninstall:
+	cmake --build $(BUILD) --target uninstall
+
 clean:
 	rm -rf $(BUILD)
