@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 Dial::Dial(int x, int y, int w, int h) : rect{x, y, w, h}, label(std::make_unique<Label>()) {
     label->x = static_cast<int>(x + (w - 0.75 * w) * 0.5);
@@ -17,9 +18,30 @@ void Dial::draw() {
     label->draw();
 }
 
+// The decoded knob picture is kept while dial.bmp stays the same file; a file that
+// disappears or changes is read again, so a missing picture still fails the frame.
+static SDL_Surface* knobPicture() {
+    static SDL_Surface* cached = nullptr;
+    static struct stat seen = {};
+    struct stat now = {};
+    bool same = stat("dial.bmp", &now) == 0 && cached && now.st_dev == seen.st_dev &&
+                now.st_ino == seen.st_ino && now.st_size == seen.st_size &&
+                now.st_mtim.tv_sec == seen.st_mtim.tv_sec &&
+                now.st_mtim.tv_nsec == seen.st_mtim.tv_nsec;
+    if (same)
+        return cached;
+    SDL_Surface* fresh = SDL_LoadBMP_RW(SDL_RWFromFile("dial.bmp", "rb"), 1);
+    if (fresh) {
+        SDL_FreeSurface(cached);
+        cached = fresh;
+        seen = now;
+    }
+    return fresh;
+}
+
 void Dial::render() {
     label->render();
-    SDL_Surface* surface = SDL_LoadBMP_RW(SDL_RWFromFile("dial.bmp", "rb"), 1);
+    SDL_Surface* surface = knobPicture();
     SDL_Texture* texture = surface ? SDL_CreateTextureFromSurface(renderer, surface) : nullptr;
     if (!texture) {
         printf("Rendering error:%s\n", SDL_GetError());
@@ -28,7 +50,6 @@ void Dial::render() {
     }
     SDL_RenderCopyEx(renderer, texture, nullptr, &rect, static_cast<double>(angle), nullptr,
                      SDL_FLIP_NONE);
-    SDL_FreeSurface(surface);
     SDL_DestroyTexture(texture);
 }
 
