@@ -158,7 +158,7 @@ class Servers:
                 continue
             log = open(os.path.join(self.tmp, "xvfb.log"), "w")
             p = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "320x400x24", "-nolisten",
-                                  "tcp"], stdout=log, stderr=log, preexec_fn=die_with_parent)
+                                  "tcp", "-noreset"], stdout=log, stderr=log, preexec_fn=die_with_parent)
             deadline = time.monotonic() + 10
             while time.monotonic() < deadline and p.poll() is None:
                 if os.path.exists("/tmp/.X11-unix/X%d" % n):

@@ -27,7 +27,7 @@ trap cleanup EXIT
 display=""
 for n in $(seq $((50 + $$ % 50)) 199) $(seq 50 $((49 + $$ % 50))); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 320x400x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 320x400x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 100); do
         kill -0 "$xvfb_pid" 2>/dev/null || break

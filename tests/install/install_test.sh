@@ -58,7 +58,7 @@ esac
 display=""
 for n in $(seq $((50 + $$ % 50)) 199) $(seq 50 $((49 + $$ % 50))); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 320x400x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 320x400x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 100); do
         kill -0 "$xvfb_pid" 2>/dev/null || break
@@ -82,16 +82,20 @@ export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="zu-install-test-$$"
 (cd / && exec "$prefix/bin/zu") >"$tmp/zu.log" 2>&1 &
 zu_pid=$!
 window=""
+geometry=""
 for _ in $(seq 200); do
     kill -0 "$zu_pid" 2>/dev/null || fail "zu ended at start-up: $(cat "$tmp/zu.log")"
-    window="$(xdotool search --name '^zu$' 2>/dev/null | head -1)"
-    [ -n "$window" ] && break
+    # SDL replaces its first window when it sets up the renderer: only a window
+    # that still answers counts.
+    window="$(xdotool search --name '^zu$' 2>/dev/null | tail -1)"
+    geometry="$([ -n "$window" ] && xdotool getwindowgeometry --shell "$window" 2>/dev/null)"
+    [ -n "$geometry" ] && break
     sleep 0.05
 done
-[ -n "$window" ] || fail "no window named zu appeared: $(cat "$tmp/zu.log")"
+[ -n "$geometry" ] || fail "no window named zu appeared: $(cat "$tmp/zu.log")"
 
 # Focus follows the pointer: put it over the window, then type q.
-eval "$(xdotool getwindowgeometry --shell "$window")"
+eval "$geometry"
 xdotool mousemove $((X + 44)) $((Y + 60))
 sleep 0.2
 xdotool key q
