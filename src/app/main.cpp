@@ -84,5 +84,6 @@ int main(int, char**) {
     if (context) SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(window);
     SDL_Quit();
+    MidiCC::closeInput();
     return 0;
 }

@@ -5,78 +5,89 @@
 
 #include "../midi/midi_api.h"
 
-MidiOutput::MidiOutput(const std::string& clientName) : out_(makeMidi<RtMidiOut>(clientName)) {}
+namespace {
+// How long quitting waits for a MIDI service that stopped answering.
+constexpr std::chrono::milliseconds CLOSE_LIMIT(500);
+} // namespace
+
+MidiOutput::MidiOutput(const std::string& clientName) {
+    s_->out = makeMidi<RtMidiOut>(clientName);
+}
 
 MidiOutput::~MidiOutput() {
-    if (!worker_.joinable()) return;
+    if (!worker_.joinable()) {
+        destroyWithin(std::move(s_->out), CLOSE_LIMIT);
+        return;
+    }
     {
-        std::lock_guard<std::mutex> lock(m_);
-        stopping_ = true;
+        std::lock_guard<std::mutex> lock(s_->m);
+        s_->stopping = true;
     }
-    wake_.notify_one();
-    // A sender spinning inside a service that died never returns; give it a moment,
-    // then leave it and its RtMidiOut behind rather than hang the exit.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (!finished_ && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    if (finished_) {
+    s_->wake.notify_one();
+    // The sender closes the port itself; one stuck in a dead service is left behind
+    // with its share of the state rather than hang the exit.
+    if (waitFor(s_->finished, CLOSE_LIMIT))
         worker_.join();
-    } else {
+    else
         worker_.detach();
-        out_.release();
-    }
 }
 
 void MidiOutput::openPort(unsigned port, const std::string& name) {
+    RtMidiOut* out = s_->out.get();
     try {
-        if (!out_) throw RtMidiError("no MIDI output");
-        out_->openPort(port, name);
-        open_ = out_->isPortOpen();
+        if (!out)
+            throw RtMidiError("no MIDI output");
+        out->openPort(port, name);
+        open_ = out->isPortOpen();
     } catch (...) {
         std::string portName;
         try {
-            portName = out_ ? out_->getPortName(port) : "";
+            portName = out ? out->getPortName(port) : "";
         } catch (...) {
         }
         printf("Could not open MIDI out port %s", portName.c_str());
         fflush(stdout);
     }
-    if (open_) worker_ = std::thread(&MidiOutput::run, this);
+    if (open_)
+        worker_ = std::thread(&MidiOutput::run, s_);
 }
 
 void MidiOutput::send(const std::vector<unsigned char>& msg) {
     // Nothing can be delivered through a port that never opened, and RtMidi's JACK
     // output would spin forever once its buffer filled.
     if (!open_ || msg.size() < 3) {
-        ++dropped_;
+        ++s_->dropped;
         return;
     }
     {
-        std::lock_guard<std::mutex> lock(m_);
-        if (queue_.size() >= QUEUE_LIMIT) {
-            ++dropped_;
+        std::lock_guard<std::mutex> lock(s_->m);
+        if (s_->queue.size() >= QUEUE_LIMIT) {
+            ++s_->dropped;
             return;
         }
-        queue_.push_back({msg[0], msg[1], msg[2]});
+        s_->queue.push_back({msg[0], msg[1], msg[2]});
     }
-    wake_.notify_one();
+    s_->wake.notify_one();
 }
 
-void MidiOutput::run() {
-    std::unique_lock<std::mutex> lock(m_);
+void MidiOutput::run(std::shared_ptr<Shared> s) {
+    std::unique_lock<std::mutex> lock(s->m);
     while (true) {
-        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty()) break; // stopping, and everything queued was handed over
-        std::array<unsigned char, 3> msg = queue_.front();
-        queue_.pop_front();
+        s->wake.wait(lock, [&s] { return s->stopping || !s->queue.empty(); });
+        if (s->queue.empty())
+            break; // stopping, and everything queued was handed over
+        std::array<unsigned char, 3> msg = s->queue.front();
+        s->queue.pop_front();
         lock.unlock();
         try {
-            out_->sendMessage(msg.data(), msg.size());
-            ++sent_;
+            s->out->sendMessage(msg.data(), msg.size());
+            ++s->sent;
         } catch (...) {
-            ++dropped_;
+            ++s->dropped;
         }
         lock.lock();
     }
-    finished_ = true;
+    lock.unlock();
+    s->out.reset(); // closing talks to the server: here, not on the frame loop's thread
+    s->finished = true;
 }

@@ -32,19 +32,24 @@ class MidiOutput {
     // Queues a three-byte message in order; never blocks. Dropped while closed or full.
     void send(const std::vector<unsigned char>& msg);
     // Messages sent so far / dropped so far.
-    size_t sentCount() const { return sent_; }
-    size_t droppedCount() const { return dropped_; }
+    size_t sentCount() const { return s_->sent; }
+    size_t droppedCount() const { return s_->dropped; }
 
   private:
-    void run();
+    // Everything the sender uses: it owns a share, so a sender left behind in a
+    // service that stopped answering never touches a destroyed output.
+    struct Shared {
+        std::unique_ptr<RtMidiOut> out;
+        std::mutex m;
+        std::condition_variable wake;
+        std::deque<std::array<unsigned char, 3>> queue;
+        bool stopping = false;
+        std::atomic<bool> finished{false};
+        std::atomic<size_t> sent{0}, dropped{0};
+    };
+    static void run(std::shared_ptr<Shared> s);
 
-    std::unique_ptr<RtMidiOut> out_;
+    std::shared_ptr<Shared> s_ = std::make_shared<Shared>();
     bool open_ = false;
-    std::mutex m_;
-    std::condition_variable wake_;
-    std::deque<std::array<unsigned char, 3>> queue_;
-    bool stopping_ = false;
-    std::atomic<bool> finished_{false};
-    std::atomic<size_t> sent_{0}, dropped_{0};
     std::thread worker_;
 };

@@ -3,9 +3,12 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Tells once per run that MIDI cannot be used at all.
@@ -29,4 +32,21 @@ std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
     }
     reportNoMidi(why);
     return nullptr;
+}
+
+// Waits until flag is set or limit has passed; true when it was set.
+bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
+
+// Destroys obj on a thread of its own and waits at most limit for it: closing a
+// JACK port waits for the server, which may have stopped answering. Past the limit
+// the object is left to that thread.
+template <class T> void destroyWithin(std::unique_ptr<T> obj, std::chrono::milliseconds limit) {
+    if (!obj)
+        return;
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([o = obj.release(), done] {
+        delete o;
+        *done = true;
+    }).detach();
+    waitFor(*done, limit);
 }

@@ -190,3 +190,5 @@ void MidiCC::stop() {
         setControllerGet();
     }
 }
+
+void MidiCC::closeInput() { destroyWithin(std::move(midiIn), std::chrono::milliseconds(500)); }

@@ -70,6 +70,8 @@ class MidiCC {
     static void enterFollow(CCPair& pair);
     // Stops whichever task runs and waits for it.
     static void stop();
+    // Closes the input; a MIDI service that stopped answering is given 500 ms.
+    static void closeInput();
 
   private:
     static int learnTask();

@@ -1,0 +1,196 @@
+// The MIDI service dying under zu, or never being there: zu keeps drawing,
+// triggers keep working with nowhere to go, and q still ends it with status 0.
+#include <signal.h>
+
+#include <cstring>
+
+#include "app/midi_output.h"
+#include "fault_fixture.h"
+
+namespace zutest {
+namespace {
+
+using ServiceLoss = FaultTest;
+
+TEST_F(ServiceLoss, ServerKilledInFollowMode) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    toggleMode("the learn dialog");
+    toggleMode("the learn dialog going away");
+    ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before the kill";
+    ASSERT_NO_FATAL_FAILURE(killJack());
+    // More triggers than RtMidi's JACK buffer holds: the sender then stalls in a
+    // service that is gone, and the frame loop must not feel it.
+    pointAtWindow();
+    burst(XK_r, 3000);
+    expectWindowAnswers("after 3000 triggers into a dead server");
+    expectRShows("after 3000 triggers into a dead server");
+    // The listen task polls an input whose server is gone; switching waits for it.
+    toggleMode("learn mode after the kill");
+    toggleMode("follow mode after the kill");
+    expectWindowAnswers("after switching modes");
+    quitAndExpectZero();
+}
+
+TEST_F(ServiceLoss, ServerKilledInLearnModeWithAControlSelected) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    toggleMode("the learn dialog");
+    // Selected: the learn task now polls the input every 10 ms.
+    selectControl(CC_DIAL, CC_AREA, "the selected CC dial");
+    learnController(30);
+    ASSERT_NO_FATAL_FAILURE(killJack());
+    burst(XK_r, 300);
+    expectWindowAnswers("in learn mode after the kill");
+    expectRShows("in learn mode after the kill");
+    clickAt(CH_DIAL);
+    pointAtWindow();
+    tap(XK_d);
+    toggleMode("follow mode after the kill");
+    toggleMode("learn mode again after the kill");
+    quitAndExpectZero();
+}
+
+// Every key and gesture with no MIDI service (false) or a server without a peer (true).
+class NoPeer : public FaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NoPeer, EveryKeyAndGestureStillWorks) {
+    std::unique_ptr<JackServer> bare;
+    if (GetParam()) bare = std::make_unique<JackServer>(JackServer::uniqueName("zu-faults"));
+    ASSERT_NO_FATAL_FAILURE(startZuWithoutPeer(bare.get()));
+
+    expectRShows("with no MIDI peer");
+    Snapshot value = look(VALUE_AREA);
+    x->movePointer(window, VALUE_BUTTON.x, VALUE_BUTTON.y);
+    settle();
+    x->buttonDown(1);
+    waitForChange(VALUE_AREA, value, "the value button held by the mouse");
+    x->buttonUp(1);
+    dragUp(CH_DIAL, CH_AREA, 3);
+    expectWindowAnswers("after the mouse gestures");
+
+    toggleMode("the learn dialog");
+    selectControl(CC_DIAL, CC_AREA, "the selected CC dial");
+    tap(XK_d);
+    tap(XK_r);
+    toggleMode("the learn dialog going away");
+    quitAndExpectZero();
+    zu.reset();
+    if (bare) {
+        EXPECT_TRUE(bare->stop()) << "jackd needed SIGKILL";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Service, NoPeer, ::testing::Values(false, true), [](const auto& info) {
+    return info.param ? "ServerWithoutPorts" : "NoServer";
+});
+
+// Closing RtMidi's JACK ports waits for the server: with the server stalled, q must
+// still end zu (the ports are closed off the UI thread, with a time limit).
+TEST_F(ServiceLoss, ServerStalledQStillQuits) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before the stall";
+    ASSERT_NO_FATAL_FAILURE(stallJack());
+    pointAtWindow();
+    burst(XK_r, 3000); // fills RtMidi's buffer: the sender now waits for the server
+    expectWindowAnswers("while the server is stalled");
+    x->tapKey(XK_q);
+    EXPECT_TRUE(zu->waitExit(Millis(5000))) << "q did not end zu while the server was stalled";
+    resumeJack();
+    ASSERT_TRUE(zu->waitExit(EXIT_LIMIT)) << "zu did not end after the server resumed";
+    EXPECT_EQ(0, zu->process().termSignal()) << zu->process().describeEnd();
+    EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
+}
+
+// A private server, and the peer and a MidiOutput on it with a few messages delivered.
+struct OutputRig {
+    std::string name = JackServer::uniqueName("zu-faults-out");
+    // Frees the registry entry after every client has gone, also when the test fails.
+    struct Restart {
+        std::string name;
+        ~Restart() { restartAndStopCleanly(name); }
+    } restart{name};
+    std::unique_ptr<JackServer> jack;
+    pid_t pid = -1;
+
+    OutputRig() {
+        jack = std::make_unique<JackServer>(name);
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        setenv("JACK_NO_START_SERVER", "1", 1);
+        pid = childWithArgument(name);
+    }
+    ~OutputRig() { signal(SIGCONT); }
+    // Only while the server is still this process's unreaped child.
+    void signal(int sig) {
+        if (pid > 0 && jack->running()) ::kill(pid, sig);
+    }
+    static bool openAndDeliver(MidiOutput& out, MidiPeer& peer) {
+        out.openPort(0, "RtMidi Output");
+        if (!out.isOpen()) return false;
+        for (unsigned char v = 0; v < 5; ++v)
+            out.send({176, 1, v});
+        return peer.waitForCount(5, MESSAGE_LIMIT);
+    }
+    // More than RtMidi's JACK buffer holds, so that a sender waits for the server.
+    static void fill(MidiOutput& out) {
+        for (int i = 0; i < 3000; ++i) {
+            out.send({176, 2, static_cast<unsigned char>(i % 128)});
+            if (i % 100 == 0) std::this_thread::sleep_for(Millis(1)); // let the sender run
+        }
+    }
+};
+
+// MidiOutput in-process: once its server is killed, sends must stay cheap and
+// closing must not hang, whatever the sender thread is stuck in.
+TEST(OutputToDeadService, SendsAndCloseReturnPromptly) {
+    OutputRig rig;
+    ASSERT_GT(rig.pid, 0);
+    auto peer = std::make_unique<MidiPeer>("zu-peer");
+    auto out = std::make_unique<MidiOutput>("zu-faults-out");
+    ASSERT_TRUE(OutputRig::openAndDeliver(*out, *peer)) << peer->receivedCount();
+
+    rig.signal(SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !rig.jack->running(); }, Millis(5000)));
+    long long start = monotonicMicros();
+    OutputRig::fill(*out);
+    long long sendMs = (monotonicMicros() - start) / 1000;
+    EXPECT_LT(sendMs, 500) << "3000 sends into a dead server";
+    EXPECT_GT(out->droppedCount(), 0u) << "a dead server cannot have taken everything";
+
+    start = monotonicMicros();
+    out.reset();
+    long long closeMs = (monotonicMicros() - start) / 1000;
+    EXPECT_LT(closeMs, 1000) << "closing the output";
+    RecordProperty("send_ms", static_cast<int>(sendMs));
+    RecordProperty("close_ms", static_cast<int>(closeMs));
+}
+
+// A sender left waiting inside a stalled service must not use the destroyed output
+// when the service resumes. The object's memory is overwritten the way a later
+// allocation would, so such a use shows.
+TEST(OutputToStalledService, ASenderLeftBehindNeverTouchesTheDestroyedOutput) {
+    OutputRig rig;
+    ASSERT_GT(rig.pid, 0);
+    // In a child process: a fault here ends that process, not the test program.
+    EXPECT_EXIT(
+        {
+            MidiPeer peer("zu-peer");
+            alignas(MidiOutput) static unsigned char storage[sizeof(MidiOutput)];
+            MidiOutput* out = new (storage) MidiOutput("zu-faults-out");
+            if (!OutputRig::openAndDeliver(*out, peer)) _exit(2);
+            ::kill(rig.pid, SIGSTOP);
+            OutputRig::fill(*out);
+            long long start = monotonicMicros();
+            out->~MidiOutput();
+            if (monotonicMicros() - start > 1000000) _exit(3);
+            memset(storage, 0xA5, sizeof storage);
+            ::kill(rig.pid, SIGCONT);
+            std::this_thread::sleep_for(Millis(1000)); // a sender left behind wakes now
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // The child left clients behind, and a server waits for them before it stops;
+    // the rig's restart frees the registry entry either way.
+    rig.signal(SIGKILL);
+}
+
+} // namespace
+} // namespace zutest

@@ -1,0 +1,70 @@
+// zu in follow mode for a while: the peer turns the paired CC dial 100 times a
+// second and r is pressed every 200 ms. Memory must stay flat and every r must
+// send exactly one message. ZU_SOAK_SECONDS sets the length (default 30).
+#include <cstdio>
+#include <cstdlib>
+
+#include "fault_fixture.h"
+
+namespace zutest {
+namespace {
+
+using Soak = FaultTest;
+
+TEST_F(Soak, FollowModeWithTrafficAndTriggers) {
+    const char* env = getenv("ZU_SOAK_SECONDS");
+    const int seconds = env && atoi(env) > 0 ? atoi(env) : 30;
+    // Steady state is reached within a few seconds; after that the bound holds for any length.
+    const long boundKb = 5 * 1024;
+
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    toggleMode("the learn dialog");
+    selectControl(CC_DIAL, CC_AREA, "the selected CC dial");
+    learnController(30);
+    toggleMode("the learn dialog going away");
+    settle();
+    peer->clearReceived();
+
+    Feeder traffic(
+        *peer,
+        [](int i) -> std::vector<unsigned char> {
+            return {176, 30, static_cast<unsigned char>(i % 128)};
+        },
+        Millis(10));
+    settle(Millis(2000));
+    const pid_t pid = zu->process().pid();
+    const long startKb = rssKb(pid);
+    long peakKb = startKb;
+    int presses = 0;
+    auto next = std::chrono::steady_clock::now();
+    const auto end = next + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end && zu->running()) {
+        x->tapKey(XK_r, 30);
+        ++presses;
+        if (presses % 25 == 0) peakKb = std::max(peakKb, rssKb(pid));
+        std::this_thread::sleep_until(next += Millis(200));
+    }
+    settle(Millis(1000));
+    const long endKb = rssKb(pid);
+    traffic.stop();
+    ASSERT_TRUE(zu->running()) << zu->process().describeEnd();
+
+    std::vector<MidiMessage> got = peer->received();
+    printf("soak: %d s, RSS start %ld kB, end %ld kB, peak %ld kB; r pressed %d, zu sent %zu, "
+           "peer sent %d\n",
+           seconds, startKb, endKb, peakKb, presses, got.size(), traffic.sent());
+    fflush(stdout);
+    EXPECT_EQ(static_cast<size_t>(presses), got.size()) << "one message per r";
+    EXPECT_TRUE(allValidControlChanges(got));
+    EXPECT_LT(endKb - startKb, boundKb);
+    EXPECT_LT(peakKb - startKb, boundKb);
+    RecordProperty("rss_start_kb", static_cast<int>(startKb));
+    RecordProperty("rss_end_kb", static_cast<int>(endKb));
+    RecordProperty("r_presses", presses);
+    RecordProperty("zu_messages", static_cast<int>(got.size()));
+    RecordProperty("peer_messages", traffic.sent());
+    quitAndExpectZero();
+}
+
+} // namespace
+} // namespace zutest
