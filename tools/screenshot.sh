@@ -24,22 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for n in $(seq $((50 + $$ % 50)) 199) $(seq 50 $((49 + $$ % 50))); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 320x400x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        xdpyinfo -display ":$n" >/dev/null 2>&1 && { display=":$n"; break; }
-        sleep 0.05
-    done
-    [ -n "$display" ] && break
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=""
-done
-[ -n "$display" ] || { echo "could not start Xvfb"; exit 1; }
+. "$(dirname "$0")/xvfb.sh"
+start_xvfb "$tmp" || { echo "could not start Xvfb"; exit 1; }
 # The picture needs no MIDI: keep JACK from being started for it.
 export DISPLAY="$display" SDL_VIDEODRIVER=x11 JACK_NO_START_SERVER=1
 export JACK_DEFAULT_SERVER="zu-screenshot-$$"

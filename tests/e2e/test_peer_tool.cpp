@@ -20,16 +20,21 @@ std::string portEndingWith(JackServer& jack, const std::string& client, const st
     return "";
 }
 
-TEST(PeerTool, SendsWhatItIsToldAndReportsWhatItReceives) {
-    JackServer jack(JackServer::uniqueName());
-    TempDir dir("zu-peer-tool");
+// Options for the peer program on jack, its output going into dir.
+SpawnOptions peerTool(const JackServer& jack, TempDir& dir) {
     SpawnOptions o;
     o.argv = {ZU_MIDI_PEER};
     o.env = jack.clientEnvironment();
     o.stdoutPath = dir.file("out.txt");
     o.stderrPath = dir.file("err.txt");
     o.stdinPipe = true;
-    Process tool(o);
+    return o;
+}
+
+TEST(PeerTool, SendsWhatItIsToldAndReportsWhatItReceives) {
+    JackServer jack(JackServer::uniqueName());
+    TempDir dir("zu-peer-tool");
+    Process tool(peerTool(jack, dir));
     auto output = [&] { return readFile(dir.file("out.txt")); };
     ASSERT_TRUE(waitUntil([&] { return output() == "ready\n"; }, LIMIT)) << output();
     // Its ports in the order zu relies on: in, out0, out1.
@@ -89,13 +94,7 @@ TEST(PeerTool, SendsWhatItIsToldAndReportsWhatItReceives) {
 TEST(PeerTool, RejectsMalformedCommandsAndEndsWithStatus2) {
     JackServer jack(JackServer::uniqueName());
     TempDir dir("zu-peer-tool");
-    SpawnOptions o;
-    o.argv = {ZU_MIDI_PEER};
-    o.env = jack.clientEnvironment();
-    o.stdoutPath = dir.file("out.txt");
-    o.stderrPath = dir.file("err.txt");
-    o.stdinPipe = true;
-    Process tool(o);
+    Process tool(peerTool(jack, dir));
     ASSERT_TRUE(waitUntil([&] { return readFile(dir.file("out.txt")) == "ready\n"; }, LIMIT));
     ASSERT_TRUE(tool.writeStdin("send1 176 300 2\nsend2 1\nsend0\nsend1 x\n"));
     // End of input ends it as quit does.
@@ -111,12 +110,7 @@ TEST(PeerTool, RejectsMalformedCommandsAndEndsWithStatus2) {
 TEST(PeerTool, ExitsCleanlyOnSigterm) {
     JackServer jack(JackServer::uniqueName());
     TempDir dir("zu-peer-tool");
-    SpawnOptions o;
-    o.argv = {ZU_MIDI_PEER};
-    o.env = jack.clientEnvironment();
-    o.stdoutPath = dir.file("out.txt");
-    o.stdinPipe = true; // held open: only the signal can end it
-    Process tool(o);
+    Process tool(peerTool(jack, dir)); // stdin held open: only the signal can end it
     ASSERT_TRUE(waitUntil([&] { return readFile(dir.file("out.txt")) == "ready\n"; }, LIMIT));
     tool.signal(SIGTERM);
     ASSERT_TRUE(tool.wait(LIMIT));

@@ -55,25 +55,8 @@ case "$icon" in
 esac
 
 # --- a private X server ---
-display=""
-for n in $(seq $((50 + $$ % 50)) 199) $(seq 50 $((49 + $$ % 50))); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 320x400x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        if xdpyinfo -display ":$n" >/dev/null 2>&1; then
-            display=":$n"
-            break
-        fi
-        sleep 0.05
-    done
-    [ -n "$display" ] && break
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-    xvfb_pid="" # that number was taken meanwhile: try the next one
-done
-[ -n "$display" ] || fail "could not start Xvfb"
+. "$(dirname "$0")/../../tools/xvfb.sh"
+start_xvfb "$tmp" || fail "could not start Xvfb"
 export DISPLAY="$display" SDL_VIDEODRIVER=x11
 # No MIDI service here, and none may be started on the test's behalf.
 export JACK_NO_START_SERVER=1 JACK_DEFAULT_SERVER="zu-install-test-$$"
