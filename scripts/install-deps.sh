@@ -3,7 +3,7 @@
 # what the tests need (X server, JACK, GL, XTest, GoogleTest, clang for fuzzing).
 set -euo pipefail
 
-BUILD_PKGS=(build-essential cmake pkg-config libsdl2-dev libsdl2-ttf-dev librtmidi-dev
+BUILD_PKGS=(build-essential make cmake pkg-config libsdl2-dev libsdl2-ttf-dev librtmidi-dev
             python3-glad libgl1-mesa-dri)
 TEST_PKGS=(xvfb jackd2 libjack-jackd2-dev xdotool libx11-dev libxtst-dev x11-utils
            libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind imagemagick)
