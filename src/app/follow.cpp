@@ -1,6 +1,5 @@
 #include "follow.h"
 
-#include <algorithm>
 #include <string>
 
 #include "dial_behaviours.h"
