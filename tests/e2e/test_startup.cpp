@@ -65,9 +65,7 @@ TEST_F(Lifecycle, MissingFontEndsWithStatusOne) {
 }
 
 TEST_F(Lifecycle, NoDisplayEndsWithStatusOneAndAMessage) {
-    ZuOptions o;
-    o.binary = zuBinary();
-    o.assetsDir = ZU_ASSETS;
+    ZuOptions o = zuOptions();
     // Without DISPLAY SDL would fall back to running headless; insist on X.
     o.env = Environment::current()
                 .unset("DISPLAY")

@@ -74,13 +74,18 @@ std::string ZuTest::zuBinary() {
     return other && *other ? other : ZU_BINARY;
 }
 
-void ZuTest::startZu(bool withFont) {
-    if (!x) x = std::make_unique<XSession>(XEnvironment::instance->display());
+ZuOptions ZuTest::zuOptions() {
     ZuOptions o;
     o.binary = zuBinary();
     o.assetsDir = ZU_ASSETS;
-    o.withFont = withFont;
     o.env = zuEnvironment();
+    return o;
+}
+
+void ZuTest::startZu(bool withFont) {
+    if (!x) x = std::make_unique<XSession>(XEnvironment::instance->display());
+    ZuOptions o = zuOptions();
+    o.withFont = withFont;
     zu = std::make_unique<ZuApp>(o);
     if (!withFont) return;
     window = x->waitForWindow("zu", START_LIMIT, zu->process().pid());

@@ -72,6 +72,8 @@ class ZuTest : public ::testing::Test {
     void startMidi();
     // Starts zu and waits for its window (and its MIDI ports when MIDI runs).
     void startZu(bool withFont = true);
+    // How startZu runs zu: the binary under test, its data files, the servers' environment.
+    ZuOptions zuOptions();
     // startMidi() and startZu(), then the pointer over the window.
     void startAll();
     // The zu under test: ZU_E2E_BINARY when set (another build), else this build's.

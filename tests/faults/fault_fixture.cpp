@@ -115,10 +115,7 @@ void FaultTest::TearDown() {
 
 void FaultTest::startZuWithoutPeer(JackServer* server) {
     x = std::make_unique<XSession>(XEnvironment::instance->display());
-    ZuOptions o;
-    o.binary = zuBinary();
-    o.assetsDir = ZU_ASSETS;
-    o.env = zuEnvironment(); // no `jack`: a server name that nothing answers to
+    ZuOptions o = zuOptions(); // no `jack`: a server name that nothing answers to
     if (server) o.env = server->clientEnvironment(o.env);
     zu = std::make_unique<ZuApp>(o);
     ASSERT_TRUE(waitForFirstFrame()) << "zu painted nothing; stdout:\n" << zu->output();

@@ -104,11 +104,8 @@ TEST_F(Interrupt, AfterALearnRunItIsCaughtAndQStillQuits) {
 using MissingFile = FaultTest;
 
 TEST_F(MissingFile, NoKnobImageEndsTheFirstFrameWithStatusOne) {
-    ZuOptions o;
-    o.binary = zuBinary();
-    o.assetsDir = ZU_ASSETS;
+    ZuOptions o = zuOptions();
     o.withDial = false;
-    o.env = zuEnvironment();
     zu = std::make_unique<ZuApp>(o);
     expectExit(1);
     EXPECT_NE(std::string::npos, zu->output().find("Rendering error:")) << zu->output();

@@ -21,10 +21,8 @@ class Memcheck : public FaultTest {
     void startUnder(const std::string& program) {
         ASSERT_NO_FATAL_FAILURE(startMidi());
         x = std::make_unique<XSession>(XEnvironment::instance->display());
-        ZuOptions o;
+        ZuOptions o = zuOptions();
         o.binary = program;
-        o.assetsDir = ZU_ASSETS;
-        o.env = zuEnvironment();
         zu = std::make_unique<ZuApp>(o);
         // The window is replaced once the renderer exists: wait for zu's background.
         ASSERT_TRUE(waitUntil(
