@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages zu needs: "build" to build and run, "test" adds
-# what the tests need (X server, JACK, GL, XTest, GoogleTest, clang for fuzzing).
+# Installs the Debian packages zu needs: "build" to build, package and run, "test"
+# adds what the tests need (X server, JACK, PipeWire, GL, XTest, GoogleTest,
+# clang for fuzzing, lintian for the package).
 set -euo pipefail
 
 BUILD_PKGS=(build-essential make cmake pkg-config libsdl2-dev libsdl2-ttf-dev librtmidi-dev
-            python3-glad libgl1-mesa-dri)
-TEST_PKGS=(xvfb jackd2 libjack-jackd2-dev xdotool libx11-dev libxtst-dev x11-utils
-           libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind imagemagick)
+            libjack-jackd2-dev libasound2-dev python3-glad libgl1-mesa-dri dpkg-dev file)
+TEST_PKGS=(xvfb jackd2 pipewire pipewire-jack xdotool libx11-dev libxtst-dev x11-utils
+           libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind imagemagick lintian)
 
 want=("${BUILD_PKGS[@]}")
 [ "${1:-build}" = test ] && want+=("${TEST_PKGS[@]}")

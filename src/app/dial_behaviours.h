@@ -13,5 +13,7 @@ void showName(Dial& d);
 void stepValue(Dial& d, int dir, int lower, int upper);
 // One inertia level by dir within 0..10; turns the knob and shows the level.
 void stepInertia(Dial& d, int dir);
-// Value from an inertia level: 12.7 per level, truncated.
+// Value from an inertia level: 12.7 per level, truncated (incoming MIDI).
 int inertia_value(int level);
+// The smallest value whose level by truncation is level (0, 13, 26, ... 115, 127).
+int inertia_step_value(int level);

@@ -1,5 +1,7 @@
 // The five dials turned through the mouse rules: steps, ends, bounds, inertia levels.
 #include <algorithm>
+#include <cmath>
+#include <string>
 
 #include "app/dial_behaviours.h"
 #include "panel_fixture.h"
@@ -93,68 +95,73 @@ TEST_F(PanelTest, MinAndMaxStopAtEachOther) {
     release();
 }
 
-TEST_F(PanelTest, InertiaLevelOneStillMeansDrawEveryTime) {
+TEST_F(PanelTest, InertiaDragPressAndGeneratorAgreeOnEveryLevel) {
     Panel& p = *panel;
-    grab(p.dialINRT, 1);
-    ASSERT_EQ(12, p.dialINRT.value);
-    release();
-    grab(p.dialINRT);
-    EXPECT_EQ("0", p.dialINRT.label->text.str()) << "a press shows the generator's level";
-    release();
-
-    grab(p.dialMIN, 100);
-    release();
-    grab(p.dialMAX, -26);
-    release();
-    ASSERT_EQ(100, p.dialMIN.value);
-    ASSERT_EQ(101, p.dialMAX.value);
-    for (int i = 0; i < 30; ++i) {
-        gen.currentValue = 7;
-        p.valueButton.downKey(gen.sendControlChange);
-        ASSERT_EQ(100, gen.currentValue) << "trigger " << i;
+    const int values[11] = {0, 13, 26, 39, 51, 64, 77, 89, 102, 115, 127};
+    const float angles[11] = {0, 27, 55, 82, 108, 136, 163, 189, 216, 244, 270};
+    for (int k = 0; k <= 10; ++k) {
+        grab(p.dialINRT, k);
+        const std::string level = std::to_string(k);
+        EXPECT_EQ(level, p.dialINRT.label->text.str()) << "drag caption after " << k << " steps";
+        EXPECT_EQ(values[k], p.dialINRT.value) << k << " steps";
+        EXPECT_EQ(angles[k], p.dialINRT.angle) << k << " steps";
+        EXPECT_EQ(k, inertia_level(p.dialINRT.value)) << "generator level after " << k;
+        release();
+        grab(p.dialINRT);
+        EXPECT_EQ(level, p.dialINRT.label->text.str()) << "press caption after " << k;
+        drag(-10);
+        release();
+        ASSERT_EQ(0, p.dialINRT.value);
     }
+    // Past level 10 it stays there.
+    grab(p.dialINRT, 12);
+    EXPECT_EQ(127, p.dialINRT.value);
+    EXPECT_EQ("10", p.dialINRT.label->text.str());
+    release();
+    EXPECT_EQ("INRT", p.dialINRT.label->text.str());
 }
 
-TEST_F(PanelTest, InertiaLevelTable) {
+// Share of n triggers that changed the value, MIN..MAX wide enough that a draw
+// rarely repeats the value it replaces.
+double changedShare(Panel& p, Generator& gen, int n) {
+    int changed = 0;
+    for (int i = 0; i < n; ++i) {
+        int before = gen.currentValue;
+        p.valueButton.downKey(gen.sendControlChange);
+        p.valueButton.upKey();
+        changed += gen.currentValue != before;
+    }
+    return static_cast<double>(changed) / n;
+}
+
+TEST_F(PanelTest, InertiaOneStepKeepsAboutHalfAndTenStepsNeverChange) {
     Panel& p = *panel;
-    const int values[11] = {0, 12, 25, 38, 50, 63, 76, 88, 101, 114, 127};
-    const float angles[11] = {0, 25, 53, 80, 106, 133, 161, 187, 214, 242, 270};
-    const char* pressed[11] = {"0", "0", "1", "2", "3", "4", "5", "6", "7", "8", "10"};
-    for (int level = 0; level <= 10; ++level) {
-        grab(p.dialINRT);
-        EXPECT_EQ(pressed[level], p.dialINRT.label->text.str()) << "level " << level;
-        EXPECT_EQ(values[level], p.dialINRT.value) << "level " << level;
-        EXPECT_EQ(angles[level], p.dialINRT.angle) << "level " << level;
-        drag(1); // past level 10 it stays there
-        EXPECT_EQ(std::to_string(std::min(level + 1, 10)), p.dialINRT.label->text.str());
-        release();
-        EXPECT_EQ("INRT", p.dialINRT.label->text.str());
-    }
-    EXPECT_EQ(127, p.dialINRT.value);
-    grab(p.dialINRT);
-    for (int level = 9; level >= 0; --level) {
-        drag(-1);
-        EXPECT_EQ(values[level], p.dialINRT.value) << "down to " << level;
-        EXPECT_EQ(angles[level], p.dialINRT.angle) << "down to " << level;
-        EXPECT_EQ(std::to_string(level), p.dialINRT.label->text.str());
-    }
-    drag(-1);
-    EXPECT_EQ(0, p.dialINRT.value);
-    EXPECT_EQ("0", p.dialINRT.label->text.str());
+    grab(p.dialINRT, 1);
     release();
+    srand(1234);
+    const int n = 4000;
+    // Level 1 draws half the time; a draw repeats the old value 1 time in 127.
+    double expected = 0.5 * 126.0 / 127.0;
+    double tolerance = 5 * std::sqrt(expected * (1 - expected) / n);
+    EXPECT_NEAR(expected, changedShare(p, gen, n), tolerance);
+
+    grab(p.dialINRT, 9);
+    release();
+    ASSERT_EQ(127, p.dialINRT.value);
+    EXPECT_EQ(0.0, changedShare(p, gen, 500));
 }
 
 TEST_F(PanelTest, InertiaStepsFromTheNearestLevel) {
     // A value set from MIDI between levels steps from the level nearest to it.
     Panel& p = *panel;
-    p.dialINRT.value = 70; // 5.5 levels: nearest 6 (76)
+    p.dialINRT.value = 70; // 5.5 levels: nearest 6
     grab(p.dialINRT, 1);
-    EXPECT_EQ(88, p.dialINRT.value);
+    EXPECT_EQ(89, p.dialINRT.value);
     EXPECT_EQ("7", p.dialINRT.label->text.str());
     release();
-    p.dialINRT.value = 68; // 5.35 levels: nearest 5 (63)
+    p.dialINRT.value = 68; // 5.35 levels: nearest 5
     grab(p.dialINRT, -1);
-    EXPECT_EQ(50, p.dialINRT.value);
+    EXPECT_EQ(51, p.dialINRT.value);
     EXPECT_EQ("4", p.dialINRT.label->text.str());
     release();
 }
@@ -176,7 +183,7 @@ TEST_F(PanelTest, LearnModePressKeepsTheNameButDragsStillStep) {
     release();
 
     grab(p.dialINRT, 2);
-    EXPECT_EQ(25, p.dialINRT.value);
+    EXPECT_EQ(26, p.dialINRT.value);
     EXPECT_EQ("2", p.dialINRT.label->text.str());
     release();
     EXPECT_EQ("INRT", p.dialINRT.label->text.str());
