@@ -57,8 +57,32 @@ void followDial(Follow& f, Dial& d, int val, Generator& gen) {
 } // namespace
 
 void followStep(Follow& f, const CCPair& incomingCC, Panel& panel, Generator& gen) {
+    followPair(f, std::get<0>(incomingCC), std::get<1>(incomingCC), panel, gen);
+}
+
+void followNewPair(Follow& f, int number, int val, Panel& panel, Generator& gen) {
+    if (number == f.lastNumber && val == f.lastValue) return;
+    f.lastNumber = number;
+    f.lastValue = val;
+    f.fresh = true;
+    followPair(f, number, val, panel, gen);
+}
+
+void followFrame(Follow& f, const CCPair& incomingCC, Panel& panel, Generator& gen) {
     int number = std::get<0>(incomingCC);
     int val = std::get<1>(incomingCC);
+    bool fresh = f.fresh;
+    f.fresh = false;
+    if (number != f.lastNumber || val != f.lastValue) {
+        f.lastNumber = number;
+        f.lastValue = val;
+    } else if (fresh) {
+        return;
+    }
+    followPair(f, number, val, panel, gen);
+}
+
+void followPair(Follow& f, int number, int val, Panel& panel, Generator& gen) {
     Control* active = MidiCC::ctrlList.getCtrlActive(
         {static_cast<unsigned char>(number), static_cast<unsigned char>(val)});
     if (auto* b = dynamic_cast<Button*>(active))

@@ -71,6 +71,7 @@ int main(int, char**) {
     SDL_RenderClear(renderer);
 
     Shell shell(gen, panel, incomingCC);
+    wakeOnMidi(shell);
     Clock clock;
     // For the benchmark: ZU_FRAME_LOG names a file that gets every frame's timing.
     const char* logPath = getenv("ZU_FRAME_LOG");

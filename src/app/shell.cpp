@@ -88,6 +88,33 @@ void dispatch(Shell& s, const SDL_Event& e) {
     }
 }
 
+void wakeOnMidi(Shell& s) {
+    Uint32 type = SDL_RegisterEvents(1);
+    if (type == static_cast<Uint32>(-1)) return;
+    s.midiEvent = type;
+    // Both bytes travel in the event, so pairs that follow each other within one
+    // frame each get their step.
+    MidiCC::pairChanged = [type](int number, int value) {
+        SDL_Event e{};
+        e.type = type;
+        e.user.code = (number & 0xFF) << 8 | (value & 0xFF);
+        SDL_PushEvent(&e);
+    };
+}
+
+void handleEvent(Shell& s, const SDL_Event& e) {
+    if (s.midiEvent != 0 && e.type == s.midiEvent) {
+        if (!MidiCC::toSettingCC) return; // learn mode follows nothing
+        int number = e.user.code >> 8 & 0xFF, value = e.user.code & 0xFF;
+        followNewPair(s.follow, number, value, s.panel, s.gen);
+        if (s.frameLog) fprintf(s.frameLog, "midi %lld %d %d\n", monotonicMicros(), number, value);
+    } else {
+        dispatch(s, e);
+        requestPaint();
+        if (s.frameLog) fprintf(s.frameLog, "event %lld %u\n", monotonicMicros(), e.type);
+    }
+}
+
 void renderFrame(Shell& s) {
     SDL_SetRenderDrawColor(renderer, 16, 16, 16, 255);
     SDL_RenderClear(renderer);
@@ -95,8 +122,30 @@ void renderFrame(Shell& s) {
     SDL_RenderPresent(renderer);
 }
 
+bool paintIfChanged(Shell& s) {
+    if (takePaintRequest()) {
+        renderFrame(s);
+        return true;
+    }
+    Dial::requirePicture();
+    return false;
+}
+
 Uint32 frameSleep(Uint32 workMs) {
     return workMs < FRAME_MS ? FRAME_MS : 0;
+}
+
+// The deadline decides, not the wait's result: SDL returns 0 on timeout and on error alike.
+void waitOut(Shell& s, const Clock& clock, Uint32 ms) {
+    Uint32 start = clock.ticks();
+    SDL_Event e;
+    while (s.running) {
+        Uint32 gone = clock.ticks() - start;
+        if (gone >= ms) break;
+        if (!clock.waitEvent(&e, ms - gone)) continue;
+        handleEvent(s, e);
+    }
+    if (s.frameLog) fflush(s.frameLog);
 }
 
 void runFrame(Shell& s, const Clock& clock) {
@@ -104,13 +153,13 @@ void runFrame(Shell& s, const Clock& clock) {
     long long top = s.frameLog ? monotonicMicros() : 0;
     SDL_Event e;
     while (SDL_PollEvent(&e))
-        dispatch(s, e);
-    renderFrame(s);
-    if (MidiCC::toSettingCC) followStep(s.follow, s.incomingCC, s.panel, s.gen);
+        handleEvent(s, e);
+    if (MidiCC::toSettingCC) followFrame(s.follow, s.incomingCC, s.panel, s.gen);
+    bool painted = paintIfChanged(s);
     if (s.frameLog) {
         long long end = monotonicMicros();
-        fprintf(s.frameLog, "%lld %lld\n", end, end - top);
+        fprintf(s.frameLog, "%lld %lld %d\n", end, end - top, painted ? 1 : 0);
         fflush(s.frameLog);
     }
-    if (Uint32 sleep = frameSleep(clock.ticks() - s.frameStart)) clock.delay(sleep);
+    waitOut(s, clock, frameSleep(clock.ticks() - s.frameStart));
 }

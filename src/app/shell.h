@@ -8,10 +8,13 @@
 
 #include "follow.h"
 
-// The frame clock; tests drive their own.
+// The frame clock and the wait for events; tests drive their own.
 struct Clock {
     std::function<Uint32()> ticks = SDL_GetTicks;
-    std::function<void(Uint32)> delay = SDL_Delay;
+    // Waits at most ms for an event: 1 with one taken, 0 on timeout or error.
+    std::function<int(SDL_Event*, Uint32)> waitEvent = [](SDL_Event* e, Uint32 ms) {
+        return SDL_WaitEventTimeout(e, static_cast<int>(ms));
+    };
 };
 
 constexpr Uint32 FRAME_MS = 60;
@@ -26,7 +29,10 @@ struct Shell {
     bool rKeyDown = false;
     int prevY = 0;
     Uint32 frameStart = 0;
-    FILE* frameLog = nullptr; // when set, one line per frame: end time and work, in us
+    Uint32 midiEvent = 0; // the event type that brings new incoming pairs; 0 before wakeOnMidi
+    // When set: a line per frame (end time and work in us, 1 when it painted) and a
+    // line per event handled ("event" or "midi", the time in us it was handled).
+    FILE* frameLog = nullptr;
 
     Shell(Generator& g, Panel& p, CCPair& in) : gen(g), panel(p), incomingCC(in) {}
 };
@@ -37,11 +43,22 @@ void quitSequence(Shell& s);
 void switchMode(Shell& s);
 // One event, by the event rules.
 void dispatch(Shell& s, const SDL_Event& e);
+// Has every pair the listen task publishes anew sent to the frame loop as an event,
+// which wakes its wait; throws nothing (without an event type left, frames still follow).
+void wakeOnMidi(Shell& s);
+// One event as the loop takes it: a new incoming pair is followed at once, anything
+// else is dispatched and asks for a paint.
+void handleEvent(Shell& s, const SDL_Event& e);
 // The pointer position, as the mouse rules read it.
 SDL_Point mousePosition();
 // Clear, paint the panel, present.
 void renderFrame(Shell& s);
+// Paints when something asked for it since the last paint; otherwise only checks
+// that painting still could (a missing dial.bmp ends zu either way). True when painted.
+bool paintIfChanged(Shell& s);
 // The fixed sleep after a frame whose work took workMs: 60 ms under 60, else none.
 Uint32 frameSleep(Uint32 workMs);
-// One whole frame: events, paint, follow, pacing.
+// Sleeps ms, handling each event the moment it arrives; ends early on quit.
+void waitOut(Shell& s, const Clock& clock, Uint32 ms);
+// One whole frame: events, follow, paint when changed, then the sleep that takes events.
 void runFrame(Shell& s, const Clock& clock);

@@ -34,6 +34,7 @@ void CtrlMidiCCList::setCCOn() {
         *m.mode = 0;
         m.label->highlighted = true;
     });
+    requestPaint();
 }
 
 void CtrlMidiCCList::setCCOff() {
@@ -42,6 +43,7 @@ void CtrlMidiCCList::setCCOff() {
         m.label->highlighted = false;
         m.label->selected = false;
     });
+    requestPaint();
 }
 
 int CtrlMidiCCList::numberCtrlsToSetCC() {

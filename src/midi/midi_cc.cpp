@@ -22,6 +22,7 @@ std::atomic<int> MidiCC::CCStatus{0};
 std::atomic<bool> MidiCC::doneCC{false};
 std::atomic<bool> MidiCC::listenCC{false};
 Dialog* MidiCC::dlgCC = nullptr;
+std::function<void(int, int)> MidiCC::pairChanged;
 
 namespace {
 // Destroyed before the task handles: a process that exits from inside the frame
@@ -90,8 +91,10 @@ void MidiCC::learnPoll(int& current) {
 void MidiCC::listenTake(const std::vector<unsigned char>& msg, int& number, int& value,
                         CCPair& pair) {
     listenIntake(msg, number, value);
+    bool changed = std::get<0>(pair) != number || std::get<1>(pair) != value;
     std::get<0>(pair) = number;
     std::get<1>(pair) = value;
+    if (changed && pairChanged) pairChanged(number, value);
 }
 
 void MidiCC::listenPoll(int& number, int& value, CCPair& pair) {
@@ -107,8 +110,8 @@ int MidiCC::learnTask() {
     std::signal(SIGINT, finish);
     ctrlList.setCCOn();
     if (dlgCC) {
+        dlgCC->label->selected = true; // before show(), which asks for the paint
         dlgCC->show();
-        dlgCC->label->selected = true;
     }
     while (!doneCC) {
         if (ctrlList.numberCtrlsToSetCC() != 0) learnPoll(current);

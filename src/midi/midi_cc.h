@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <future>
 #include <memory>
 #include <tuple>
@@ -37,6 +38,9 @@ class MidiCC {
     static CtrlMidiCCList ctrlList;
     static std::future<int> setControllerTask;
     static std::future<int> midiListenTask;
+    // Called on the listen task with each pair it publishes that differs from the pair
+    // before; set once before the first listen task starts. Must not block.
+    static std::function<void(int number, int value)> pairChanged;
 
     // Opens input port 1; prints "No ports available!" when there are none; never throws.
     static void lockController();

@@ -17,6 +17,7 @@ void Button::draw() {
 bool Button::fire() {
     if (!clickHandler) return false;
     label->textAlpha = 255;
+    requestPaint();
     clickHandler(*this);
     return true;
 }
@@ -33,6 +34,7 @@ void Button::upKey() {
     label->bgColor = BG_COLOR;
     label->textColor = textColor;
     label->textAlpha = 255;
+    requestPaint();
 }
 
 void Button::downClick(const SDL_Point& p, const std::function<void()>& action) {

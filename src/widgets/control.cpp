@@ -11,9 +11,21 @@ const SDL_Color TXT_COLOR_HOVER = {255, 255, 255, 255};
 
 ControlsList ctrlList;
 
+// The first frame always paints.
+static std::atomic<bool> paintRequested{true};
+
+void requestPaint() {
+    paintRequested = true;
+}
+
+bool takePaintRequest() {
+    return paintRequested.exchange(false);
+}
+
 SharedText& SharedText::operator=(const std::string& s) {
     std::lock_guard<std::mutex> lock(m_);
     s_ = s;
+    requestPaint();
     return *this;
 }
 

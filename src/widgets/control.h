@@ -20,7 +20,14 @@ extern const SDL_Color TXT_COLOR;
 extern const SDL_Color BG_COLOR;
 extern const SDL_Color TXT_COLOR_HOVER;
 
+// Asks for the window to be painted at the next frame; any thread may call it.
+// Whatever changes what the panel shows raises it; unchanged frames are not painted.
+void requestPaint();
+// True, and cleared, when a paint was asked for since the last call.
+bool takePaintRequest();
+
 // A string that one thread may replace while another copies it for painting.
+// Replacing it asks for a paint.
 class SharedText {
   public:
     SharedText(const char* s = "") : s_(s) {}

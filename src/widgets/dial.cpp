@@ -39,15 +39,21 @@ static SDL_Surface* knobPicture() {
     return fresh;
 }
 
+[[noreturn]] static void renderingError() {
+    printf("Rendering error:%s\n", SDL_GetError());
+    fflush(stdout);
+    exit(1);
+}
+
+void Dial::requirePicture() {
+    if (!knobPicture()) renderingError();
+}
+
 void Dial::render() {
     label->render();
     SDL_Surface* surface = knobPicture();
     SDL_Texture* texture = surface ? SDL_CreateTextureFromSurface(renderer, surface) : nullptr;
-    if (!texture) {
-        printf("Rendering error:%s\n", SDL_GetError());
-        fflush(stdout);
-        exit(1);
-    }
+    if (!texture) renderingError();
     SDL_RenderCopyEx(renderer, texture, nullptr, &rect, static_cast<double>(angle), nullptr,
                      SDL_FLIP_NONE);
     SDL_DestroyTexture(texture);

@@ -43,6 +43,8 @@ class Dial : public Control, public MidiCCfy {
     void dragDown();
     // The knob angle in whole degrees for value (0..127 -> 0..270).
     int angleToMidi() const;
+    // Exits with status 1, as painting would, when dial.bmp can no longer be read.
+    static void requirePicture();
 
   private:
     void call(const Handler& h);

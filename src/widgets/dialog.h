@@ -16,8 +16,9 @@ class Dialog : public Control {
 
     // Copies text, colours and flags (not highlighted) into the label.
     void draw() override;
-    void show() { visible = true; }
-    void hide() { visible = false; }
+    // Shows or hides it from any thread; either asks for a paint.
+    void show() { visible = true, requestPaint(); }
+    void hide() { visible = false, requestPaint(); }
     // Paints the label while visible.
     void render();
 };

@@ -46,6 +46,8 @@ void Label::render() {
         if (blinkCounter % 13 == 0) fillAlpha = fillAlpha == 80 ? 0 : 80;
         // Restart a whole blink period rather than overflow.
         blinkCounter = blinkCounter == INT_MAX - INT_MAX % 26 ? 0 : blinkCounter + 1;
+        requestPaint(); // the blink counts painted frames
+
     }
     if (selected) {
         SDL_SetRenderDrawColor(renderer, textColor.r, textColor.g, textColor.b, textAlpha);

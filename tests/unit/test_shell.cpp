@@ -1,4 +1,6 @@
 // The frame loop's rules: triggers, keys, recolouring, quitting and pacing.
+#include <functional>
+#include <unistd.h>
 #include <vector>
 
 #include "panel_fixture.h"
@@ -8,18 +10,34 @@ namespace {
 const SDL_Color DARK = {16, 16, 16, 255};
 const SDL_Color WHITE = {255, 255, 255, 255};
 
-// A frame clock that replays the given tick values and records the delays asked for.
+// A frame clock that replays the given tick values, then keeps the last one and moves
+// only by what the frame waits. It records each wait asked for; arrive() may hand
+// an event to a wait, after the milliseconds it returns.
 struct FakeClock {
     std::vector<Uint32> ticks;
     size_t next = 0;
+    Uint32 now = 0;
     std::vector<Uint32> delays;
+    std::function<Uint32(SDL_Event*)> arrive;
 
     explicit FakeClock(std::vector<Uint32> t) : ticks(std::move(t)) {}
 
     Clock clock() {
         Clock c;
-        c.ticks = [this] { return ticks.at(std::min(next++, ticks.size() - 1)); };
-        c.delay = [this](Uint32 ms) { delays.push_back(ms); };
+        c.ticks = [this] {
+            if (next < ticks.size()) now = ticks[next++];
+            return now;
+        };
+        c.waitEvent = [this](SDL_Event* e, Uint32 ms) {
+            delays.push_back(ms);
+            Uint32 after = arrive ? arrive(e) : 0;
+            if (after > 0 && after < ms) {
+                now += after;
+                return 1;
+            }
+            now += ms;
+            return 0;
+        };
         return c;
     }
 };
@@ -273,16 +291,207 @@ TEST_F(ShellTest, RunFramePacesByTheInjectedClock) {
 
 TEST_F(ShellTest, RunFrameDrawsTheWholePanelFromTheBackground) {
     clear(200, 0, 0);
+    requestPaint();
     frame();
     EXPECT_TRUE(sameRGB(at(2, 100), DARK)) << str(at(2, 100));
     EXPECT_TRUE(sameRGB(at(43, 236), WHITE)) << "the value button's 0";
     // Even after the learn dialog left its frame colour set.
-    panel->learnDialog.show();
     panel->learnDialog.label->selected = true;
+    panel->learnDialog.show();
     frame();
     clear(200, 0, 0);
+    requestPaint();
     frame();
     EXPECT_TRUE(sameRGB(at(2, 100), DARK)) << str(at(2, 100));
+}
+
+TEST_F(ShellTest, OnlyFramesWhosePictureChangedArePainted) {
+    Panel& p = *panel;
+    frame();
+    // Red stays wherever a frame does not paint.
+    auto painted = [&](const char* what) {
+        clear(200, 0, 0);
+        frame();
+        bool dark = sameRGB(at(2, 100), DARK);
+        EXPECT_FALSE(takePaintRequest()) << what << ": the frame took the request";
+        return dark;
+    };
+    EXPECT_FALSE(painted("nothing happened"));
+    EXPECT_FALSE(painted("still nothing"));
+
+    push(SDL_WINDOWEVENT); // an expose, say
+    EXPECT_TRUE(painted("a window event"));
+    push(SDL_KEYDOWN, SDLK_c);
+    EXPECT_TRUE(painted("c"));
+    EXPECT_FALSE(painted("after c"));
+
+    // Changes made by the learn task, on its own thread.
+    keyDown(SDLK_m);
+    ASSERT_TRUE(eventually([&] { return p.learnDialog.visible && p.dialCH.mode == 0; }));
+    EXPECT_TRUE(painted("the learn dialog shown"));
+    SDL_Color inDialog = at(p.learnDialog.label->x + 2, p.learnDialog.label->y + 2);
+    EXPECT_FALSE(sameRGB(inDialog, DARK) || sameRGB(inDialog, {200, 0, 0, 255}))
+        << "the dialog is in the picture: " << str(inDialog);
+    EXPECT_FALSE(painted("learning, nothing new"));
+    p.learnDialog.label->text = "CC74";
+    EXPECT_TRUE(painted("a new dialog text"));
+
+    // A dial moved by the follow step.
+    keyDown(SDLK_m);
+    ASSERT_TRUE(eventually([&] { return std::get<0>(incoming) == 0; }));
+    frame();
+    EXPECT_FALSE(painted("following, nothing new"));
+    pair(p.dialCC, 21);
+    std::get<1>(incoming) = 9;
+    std::get<0>(incoming) = 21;
+    MidiCC::doneCC = false; // the listen task stops publishing
+    ASSERT_TRUE(eventually([] { return MidiCC::midiListenGet() == 0; }));
+    std::get<0>(incoming) = 21;
+    std::get<1>(incoming) = 9;
+    EXPECT_TRUE(painted("the CC dial followed"));
+    EXPECT_EQ(9, p.dialCC.value);
+}
+
+TEST_F(ShellTest, AnIdleFrameStillEndsZuWhenTheKnobPictureIsGone) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    frame();
+    EXPECT_EXIT(
+        {
+            fflush(stdout);
+            dup2(2, 1);
+            char dir[] = "/tmp/zu-no-dial-XXXXXX";
+            if (!mkdtemp(dir) || chdir(dir) != 0 || rmdir(dir) != 0) _exit(3);
+            if (takePaintRequest()) _exit(4); // nothing to paint: only the check can end it
+            frame();
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(1), "Rendering error:.+\n");
+}
+
+TEST_F(ShellTest, EventsArrivingDuringTheSleepAreHandledThenAndTheSleepGoesOn) {
+    size_t sentAtSecondWait = 99;
+    FakeClock fc({1000, 1002});
+    fc.arrive = [&](SDL_Event* e) -> Uint32 {
+        if (fc.delays.size() == 1) {
+            *e = SDL_Event{};
+            e->type = SDL_KEYDOWN;
+            e->key.keysym.sym = SDLK_r;
+            return 20;
+        }
+        if (fc.delays.size() == 2) sentAtSecondWait = sent.size();
+        return 0;
+    };
+    runFrame(*shell, fc.clock());
+    EXPECT_EQ(1u, sent.size());
+    EXPECT_EQ(1u, sentAtSecondWait) << "r was sent before the sleep went on";
+    EXPECT_EQ((std::vector<Uint32>{60, 40}), fc.delays) << "the sleep keeps its deadline";
+
+    // A quit during the sleep ends it.
+    FakeClock q({2000, 2001});
+    q.arrive = [](SDL_Event* e) -> Uint32 {
+        *e = SDL_Event{};
+        e->type = SDL_QUIT;
+        return 5;
+    };
+    runFrame(*shell, q.clock());
+    EXPECT_FALSE(shell->running);
+    EXPECT_EQ(1u, q.delays.size());
+}
+
+// Incoming pairs brought by the listen task's wake events, frame by frame.
+class WakeTest : public ShellTest {
+  protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        pair(panel->valueButton, 20);
+        wakeOnMidi(*shell);
+        ASSERT_NE(0u, shell->midiEvent);
+    }
+    void TearDown() override {
+        MidiCC::pairChanged = nullptr;
+        ShellTest::TearDown();
+    }
+    // The listen task publishing a new pair.
+    void publish(int number, int value) {
+        std::get<0>(incoming) = number;
+        std::get<1>(incoming) = value;
+        MidiCC::pairChanged(number, value);
+    }
+    bool held() { return panel->valueButton.label->textColor.r == DARK.r; }
+};
+
+TEST_F(WakeTest, APressAndReleaseWithinOneFrameBothCount) {
+    publish(20, 127);
+    publish(20, 0);
+    frame();
+    EXPECT_EQ(1u, sent.size()) << "the press";
+    EXPECT_FALSE(held()) << "and the release";
+    frame();
+    EXPECT_EQ(2u, sent.size()) << "the re-press comes with the next frame";
+    EXPECT_TRUE(held());
+    frame();
+    EXPECT_FALSE(held());
+    frame();
+    EXPECT_EQ(2u, sent.size());
+}
+
+TEST_F(WakeTest, EachNewPairGetsItsOwnStep) {
+    // A knob on the value button, 10, 11, 12 within one frame: press, release, press.
+    publish(20, 10);
+    publish(20, 11);
+    publish(20, 12);
+    frame();
+    EXPECT_EQ(2u, sent.size());
+    EXPECT_TRUE(held());
+}
+
+TEST_F(WakeTest, OnePairPerFrameStepsAsFramesDid) {
+    // The same knob sending one value a frame: press at 10, release at 11, press at 12.
+    publish(20, 10);
+    frame();
+    EXPECT_EQ(1u, sent.size());
+    publish(20, 11);
+    frame();
+    EXPECT_EQ(1u, sent.size());
+    EXPECT_FALSE(held());
+    publish(20, 12);
+    frame();
+    EXPECT_EQ(2u, sent.size());
+    EXPECT_TRUE(held());
+}
+
+TEST_F(WakeTest, APairTheFrameTookFirstIsNotSteppedAgain) {
+    // Published, but its wake arrives only after the frame's own step saw it.
+    std::get<0>(incoming) = 20;
+    std::get<1>(incoming) = 127;
+    frame();
+    ASSERT_EQ(1u, sent.size());
+    MidiCC::pairChanged(20, 127);
+    publish(20, 0);
+    frame();
+    EXPECT_EQ(1u, sent.size());
+    EXPECT_FALSE(held());
+}
+
+TEST_F(WakeTest, LearnModeFollowsNothing) {
+    MidiCC::toSettingCC = false;
+    publish(20, 127);
+    frame();
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(WakeTest, TheCaptionStillCountsFramesNotWakes) {
+    Panel& p = *panel;
+    pair(p.dialCH, 30);
+    publish(30, 5);
+    frame();
+    ASSERT_EQ("5", p.dialCH.label->text.str());
+    for (int i = 1; i < CAPTION_FRAMES; ++i) {
+        frame();
+        ASSERT_EQ("5", p.dialCH.label->text.str()) << "frame " << i;
+    }
+    frame();
+    EXPECT_EQ("CH", p.dialCH.label->text.str());
 }
 
 TEST_F(ShellTest, RunFrameFollowsOnlyOutsideLearnMode) {
