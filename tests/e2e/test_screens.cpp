@@ -1,0 +1,150 @@
+// What the window shows in each state, pixel for pixel against pictures taken once
+// from a build that painted every frame, with the random draws fixed.
+// ZU_SCREENS_RECORD=1 writes the pictures instead of comparing.
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "zu_fixture.h"
+
+namespace zutest {
+namespace {
+
+constexpr Region WHOLE{0, 0, 88, 280};
+
+std::string referencePath(const std::string& name) {
+    return std::string(ZU_SCREENS_DIR) + "/" + name + ".ppm";
+}
+
+void writePpm(const std::string& path, const Snapshot& s) {
+    std::ofstream f(path, std::ios::binary);
+    f << "P6\n" << s.w << " " << s.h << "\n255\n";
+    for (const Rgb& p : s.pixels)
+        f.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+}
+
+Snapshot readPpm(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::string magic;
+    int w = 0, h = 0, max = 0;
+    f >> magic >> w >> h >> max;
+    f.get();
+    Snapshot s;
+    if (magic != "P6" || w <= 0 || h <= 0) return s;
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (bytes.size() != static_cast<size_t>(w * h * 3)) return s;
+    s.w = w, s.h = h;
+    for (size_t i = 0; i < bytes.size(); i += 3)
+        s.pixels.push_back({static_cast<uint8_t>(bytes[i]), static_cast<uint8_t>(bytes[i + 1]),
+                            static_cast<uint8_t>(bytes[i + 2])});
+    return s;
+}
+
+class Screens : public ZuTest {
+  protected:
+    ZuOptions zuOptions() {
+        ZuOptions o = ZuTest::zuOptions();
+        o.env.set("LD_PRELOAD", ZU_FIXED_SEED);
+        return o;
+    }
+    // The window once it has shown the same picture for a while.
+    Snapshot steady() {
+        Snapshot last = look(WHOLE);
+        Snapshot now;
+        bool same = waitUntil(
+            [&] {
+                settle(Millis(150));
+                now = look(WHOLE);
+                bool stable = !now.empty() && now == last;
+                last = now;
+                return stable;
+            },
+            MESSAGE_LIMIT, Millis(0));
+        EXPECT_TRUE(same) << "the window never stopped changing";
+        return now;
+    }
+    // Records or compares the steady picture of a state.
+    void expectScreen(const std::string& name) {
+        Snapshot shown = steady();
+        if (getenv("ZU_SCREENS_RECORD")) {
+            writePpm(referencePath(name), shown);
+            return;
+        }
+        Snapshot want = readPpm(referencePath(name));
+        ASSERT_FALSE(want.empty()) << "no picture at " << referencePath(name);
+        if (shown == want) return;
+        int differ = 0, firstX = -1, firstY = -1;
+        for (int y = 0; y < want.h && y < shown.h; ++y)
+            for (int x = 0; x < want.w && x < shown.w; ++x)
+                if (shown.at(x, y) != want.at(x, y) && differ++ == 0) firstX = x, firstY = y;
+        std::string seen = zu->workDir() + "/" + name + ".ppm";
+        writePpm(seen, shown);
+        ADD_FAILURE() << name << ": " << differ << " pixels differ, the first at (" << firstX
+                      << ", " << firstY << "); the window is in " << seen;
+    }
+    void startWithFixedSeed() {
+        ASSERT_NO_FATAL_FAILURE(startMidi());
+        x = std::make_unique<XSession>(XEnvironment::instance->display());
+        zu = std::make_unique<ZuApp>(zuOptions());
+        window = x->waitForWindow("zu", START_LIMIT, zu->process().pid());
+        ASSERT_NE(0u, window);
+        ASSERT_TRUE(waitForFirstFrame());
+        pointAtWindow();
+    }
+};
+
+TEST_F(Screens, EveryStateLooksAsWhenEveryFrameWasPainted) {
+    ASSERT_NO_FATAL_FAILURE(startWithFixedSeed());
+    expectScreen("start");
+
+    // CH held and dragged up three steps: the caption shows the number.
+    x->movePointer(window, CH_DIAL.x, CH_DIAL.y);
+    settle();
+    Snapshot area = look(CH_AREA);
+    x->buttonDown(1);
+    area = waitForChange(CH_AREA, area, "CH pressed");
+    for (int i = 1; i <= 3; ++i) {
+        x->movePointer(window, CH_DIAL.x, CH_DIAL.y - 3 * i);
+        area = waitForChange(CH_AREA, area, "a CH step");
+    }
+    expectScreen("dial-dragged");
+    x->buttonUp(1);
+    waitForChange(CH_AREA, area, "CH released");
+
+    // The value button held down: a new value, inverted.
+    x->movePointer(window, VALUE_BUTTON.x, VALUE_BUTTON.y);
+    settle();
+    area = look(VALUE_AREA);
+    x->buttonDown(1);
+    area = waitForChange(VALUE_AREA, area, "the value button pressed");
+    expectScreen("value-inverted");
+    x->buttonUp(1);
+    waitForChange(VALUE_AREA, area, "the value button released");
+
+    pointAtWindow();
+    area = look(WHOLE);
+    tap(XK_c);
+    waitForChange(WHOLE, area, "new colours");
+    expectScreen("recoloured");
+
+    // Learn mode with the CC dial and the value button selected.
+    area = look(DIALOG_AREA);
+    tap(XK_m);
+    waitForChange(DIALOG_AREA, area, "the learn dialog");
+    for (At at : {CC_DIAL, VALUE_BUTTON}) {
+        area = look(WHOLE);
+        clickAt(at);
+        waitForChange(WHOLE, area, "a control selected");
+    }
+    pointAtWindow();
+    expectScreen("learning");
+
+    area = look(DIALOG_AREA);
+    tap(XK_m);
+    waitForChange(DIALOG_AREA, area, "the dialog going away");
+    expectScreen("following");
+}
+
+} // namespace
+} // namespace zutest
