@@ -1,9 +1,10 @@
 # make run   builds zu and starts it from build/
 # make test  builds everything and runs every test
+# make package  builds the Debian package build/zu_<version>_<arch>.deb
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: run build test deps test-deps clean uninstall
+.PHONY: run build test deps test-deps clean uninstall package
 
 deps:
 	@scripts/install-deps.sh build
@@ -23,6 +24,9 @@ run: build
 test: test-deps $(BUILD)/Makefile
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure --timeout 300
+
+package: build
+	cmake --build $(BUILD) --target package
 
 uninstall:
 	cmake --build $(BUILD) --target uninstall

@@ -1,37 +1,57 @@
 # Installation. zu reads its font and knob picture from the working directory, so
 # the program goes to lib/zu, its files to share/zu, and bin/zu is a launcher that
-# changes to share/zu first. The launcher and the desktop entry name the prefix
-# given at install time (cmake --install <build> --prefix <P>).
+# changes to share/zu first; it finds both from its own place, so the tree works
+# wherever it is installed or unpacked. The desktop entry names the launcher under
+# the prefix given at install time (cmake --install <build> --prefix <P>).
 set(ZU_DIST ${CMAKE_SOURCE_DIR}/dist)
 set(ZU_DIST_OUT ${CMAKE_BINARY_DIR}/dist)
+file(MAKE_DIRECTORY ${ZU_DIST_OUT})
+# Every file belongs to the component zu: the package installs that component
+# alone, which keeps its staging install out of install_manifest.txt.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME zu)
 
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 add_custom_command(
   OUTPUT ${ZU_DIST_OUT}/zu.png
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${ZU_DIST_OUT}
   COMMAND Python3::Interpreter ${ZU_DIST}/make_icon.py ${CMAKE_SOURCE_DIR}/assets/dial.bmp
           ${ZU_DIST_OUT}/zu.png
   DEPENDS ${ZU_DIST}/make_icon.py ${CMAKE_SOURCE_DIR}/assets/dial.bmp
   COMMENT "Drawing the icon from the knob picture")
 add_custom_target(zu_icon ALL DEPENDS ${ZU_DIST_OUT}/zu.png)
 
+# The manual page and the changelog are installed compressed, as Debian wants them.
+foreach(doc zu.1 changelog)
+  add_custom_command(
+    OUTPUT ${ZU_DIST_OUT}/${doc}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${ZU_DIST}/${doc} ${ZU_DIST_OUT}/${doc}
+    COMMAND gzip -9nf ${ZU_DIST_OUT}/${doc}
+    DEPENDS ${ZU_DIST}/${doc}
+    COMMENT "Compressing ${doc}")
+endforeach()
+add_custom_target(zu_docs ALL DEPENDS ${ZU_DIST_OUT}/zu.1.gz ${ZU_DIST_OUT}/changelog.gz)
+
 install(TARGETS zu RUNTIME DESTINATION lib/zu)
 install(FILES ${CMAKE_SOURCE_DIR}/assets/8bitOperatorPlus8-Regular.ttf
               ${CMAKE_SOURCE_DIR}/assets/dial.bmp
         DESTINATION share/zu)
-install(FILES ${CMAKE_SOURCE_DIR}/assets/FONT-LICENSE.txt DESTINATION share/doc/zu)
+install(FILES ${CMAKE_SOURCE_DIR}/assets/FONT-LICENSE.txt ${ZU_DIST}/copyright
+              ${ZU_DIST_OUT}/changelog.gz
+        DESTINATION share/doc/zu)
 install(FILES ${ZU_DIST_OUT}/zu.png DESTINATION share/icons/hicolor/64x64/apps)
+install(FILES ${ZU_DIST_OUT}/zu.1.gz DESTINATION share/man/man1)
+install(PROGRAMS ${ZU_DIST}/zu-launcher DESTINATION bin RENAME zu)
 
-# The prefix is known only when installing: fill the templates in then.
+# The prefix is known only when installing: fill the desktop entry in then, in a
+# folder of its own per prefix so that installs into different prefixes (a test
+# and a package, say) never write the same file.
 install(CODE "
-  set(ZU_DATA_DIR \"\${CMAKE_INSTALL_PREFIX}/share/zu\")
-  set(ZU_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/lib/zu/zu\")
   set(ZU_LAUNCHER \"\${CMAKE_INSTALL_PREFIX}/bin/zu\")
-  configure_file(\"${ZU_DIST}/zu-launcher.in\" \"${ZU_DIST_OUT}/zu-launcher\" @ONLY)
-  configure_file(\"${ZU_DIST}/zu.desktop\" \"${ZU_DIST_OUT}/zu.desktop\" @ONLY)
+  string(MD5 zu_prefix_id \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
+  set(zu_entry \"${ZU_DIST_OUT}/desktop-\${zu_prefix_id}/zu.desktop\")
+  configure_file(\"${ZU_DIST}/zu.desktop\" \"\${zu_entry}\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/applications\" TYPE FILE
+       FILES \"\${zu_entry}\")
 ")
-install(PROGRAMS ${ZU_DIST_OUT}/zu-launcher DESTINATION bin RENAME zu)
-install(FILES ${ZU_DIST_OUT}/zu.desktop DESTINATION share/applications)
 
 # Removal: cmake --build <build> --target uninstall takes away what the last
 # install into that build's prefix put there (listed in install_manifest.txt).
