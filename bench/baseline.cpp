@@ -1,10 +1,14 @@
 // The benchmark's yardstick: the same window as zu, set up the same way, that only
-// clears and presents at zu's pace. What zu costs beyond this is its own.
+// clears and presents at zu's pace, with the same two MIDI clients open (output
+// port 0, input port 1). What zu costs beyond this is its own.
 #include <SDL.h>
+#include <rtmidi/RtMidi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <vector>
 
 namespace {
 long long monotonicMicros() {
@@ -12,9 +16,32 @@ long long monotonicMicros() {
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
 }
+// The default API, else each compiled one, as zu does; null when none works.
+template <class T, class... Args> std::unique_ptr<T> openMidi(const char* client, Args... args) {
+    std::vector<RtMidi::Api> apis{RtMidi::UNSPECIFIED};
+    std::vector<RtMidi::Api> compiled;
+    RtMidi::getCompiledApi(compiled);
+    apis.insert(apis.end(), compiled.begin(), compiled.end());
+    for (RtMidi::Api api : apis) {
+        try {
+            return std::make_unique<T>(api, client, args...);
+        } catch (const RtMidiError&) {
+        }
+    }
+    return nullptr;
+}
 } // namespace
 
 int main(int, char**) {
+    auto midiOut = openMidi<RtMidiOut>("RtMidi Output Client");
+    auto midiIn = openMidi<RtMidiIn>("RtMidi Input Client", 100u);
+    try {
+        if (midiOut) midiOut->openPort(0, "RtMidi Output");
+        if (midiIn) midiIn->openPort(1, "RtMidi Input");
+    } catch (const RtMidiError& e) {
+        printf("baseline: %s\n", e.what());
+    }
+
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         printf("baseline: SDL_Init: %s\n", SDL_GetError());
         return 1;
