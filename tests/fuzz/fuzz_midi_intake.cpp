@@ -38,7 +38,7 @@ void checkDials(Panel& p) {
 
 // Input: a list of records [op][len][len bytes]. The op picks what the bytes do:
 // select a control for learning, take them as a learn message, take them as a
-// listen message followed by one follow frame, or trigger.
+// listen message (followed at once when new) followed by one follow frame, or trigger.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Generator gen;
     gen.ccMessage = {128, 0, 0};
@@ -53,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int learnNumber = -1, number = 0, value = 0;
     Control* mappable[] = {&panel.dialCH,  &panel.dialCC,   &panel.dialMAX,
                            &panel.dialMIN, &panel.dialINRT, &panel.valueButton};
+    // A new pair is followed the moment the listen task publishes it, as the frame loop does.
+    MidiCC::pairChanged = [&](int n, int v) { followNewPair(follow, n, v, panel, gen); };
 
     size_t i = 0;
     while (i + 2 <= size) {
@@ -73,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 2:
             MidiCC::ctrlList.setCCOff();
             MidiCC::listenTake(msg, number, value, incoming);
-            followStep(follow, incoming, panel, gen);
+            followFrame(follow, incoming, panel, gen);
             break;
         case 3:
             panel.valueButton.downKey(gen.sendControlChange);
@@ -82,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         checkDials(panel);
     }
+    MidiCC::pairChanged = nullptr;
     MidiCC::ctrlList.setCCOff();
     MidiCC::ctrlList.selectedCtrls.clear();
     return 0;

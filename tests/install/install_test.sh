@@ -10,11 +10,6 @@ prefix="$tmp/prefix with space"
 manifest="$build/install_manifest.txt"
 . "$(dirname "$0")/launch.sh"
 
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
 cleanup() {
     stop_launched
     # Installing here rewrote the build's manifest: put back the one from before.

@@ -1,11 +1,16 @@
 # Sourced by the install and package tests: starts an installed launcher on a
 # private X server, quits zu with q and checks how it ended.
-# The sourcing script defines fail MESSAGE (which exits) and calls stop_launched
-# on exit. No MIDI service is there, and none may be started on the test's behalf.
+# The sourcing script calls stop_launched on exit. No MIDI service is there, and none may be started on the test's behalf.
 . "$(dirname "${BASH_SOURCE[0]}")/../../tools/xvfb.sh"
 xvfb_pid=""
 zu_pid=""
 window=""
+
+# fail MESSAGE: ends the test with MESSAGE.
+fail() {
+    echo "FAIL: $*"
+    exit 1
+}
 
 # stop_launched: stops zu and the X server if they still run.
 stop_launched() {
@@ -41,7 +46,7 @@ launch_and_quit() {
     xdotool mousemove $((X + 44)) $((Y + 60))
     sleep 0.2
     xdotool key q
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         if ! kill -0 "$zu_pid" 2>/dev/null; then
             wait "$zu_pid"
             status=$?
@@ -49,7 +54,7 @@ launch_and_quit() {
         fi
         sleep 0.05
     done
-    [ -n "$status" ] || fail "zu did not quit on q within 5 s"
+    [ -n "$status" ] || fail "zu did not quit on q within 15 s"
     zu_pid=""
     [ "$status" -eq 0 ] || fail "zu exited with status $status: $(cat "$dir/zu.log")"
     grep -q "Could not load font" "$dir/zu.log" && fail "zu did not find its font"

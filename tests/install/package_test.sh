@@ -11,11 +11,6 @@ root="$tmp/scratch root"
 manifest="$build/install_manifest.txt"
 . "$(dirname "$0")/launch.sh"
 
-fail() {
-    echo "FAIL: $*"
-    exit 1
-}
-
 cleanup() {
     stop_launched
     rm -rf "$tmp"
