@@ -2,8 +2,9 @@
 // MidiCC::midiIn, with a MIDI peer on the same server feeding input port 1.
 //
 // MidiCC::midiIn is built before main, so the server's name has to be in the
-// environment from the start (ctest sets JACK_DEFAULT_SERVER for this program).
-// The server itself is started here, before MidiCC::lockController() opens the port.
+// environment before any static object is built: a constructor of the highest
+// priority picks a name unique to this run. The server itself is started here,
+// before MidiCC::lockController() opens the port.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <future>
 #include <memory>
 #include <thread>
+
+#include <unistd.h>
 
 #include "midi/midi_cc.h"
 #include "midi_peer.h"
@@ -23,6 +26,13 @@ namespace zutest {
 namespace {
 
 const Millis LIMIT(5000);
+
+// Runs before every static object, MidiCC::midiIn's first connection attempt included.
+// Two runs on one machine must never meet on one server: the name is this process's own.
+__attribute__((constructor(101))) void nameTheServer() {
+    setenv("JACK_DEFAULT_SERVER", ("zu-tasks-" + std::to_string(getpid())).c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+}
 
 // The server, the peer and the opened input, for the whole program.
 class MidiWorld : public ::testing::Environment {
@@ -412,10 +422,6 @@ TEST_F(MidiTasks, TwoHundredModeSwitchesUnderAFloodDoNotHang) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // Run by hand without ctest: a private default name. RtMidi's input client
-    // reads it when it first connects, in lockController().
-    setenv("JACK_DEFAULT_SERVER", "zu-tasks-test", 0);
-    setenv("JACK_NO_START_SERVER", "1", 0);
     zutest::MidiWorld::instance = new zutest::MidiWorld;
     ::testing::AddGlobalTestEnvironment(zutest::MidiWorld::instance);
     return RUN_ALL_TESTS();
