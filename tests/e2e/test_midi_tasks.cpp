@@ -17,6 +17,7 @@
 
 #include "midi/midi_cc.h"
 #include "midi_peer.h"
+#include "pairing.h"
 #include "servers.h"
 #include "widgets/button.h"
 #include "widgets/dial.h"
@@ -74,21 +75,9 @@ class MidiWorld : public ::testing::Environment {
         jack.reset();
     }
 
-    std::string out1() const {
-        for (const std::string& p : jack->ports())
-            if (p.rfind("zu-peer", 0) == 0 && p.size() > 5 && p.substr(p.size() - 5) == ":out1")
-                return p;
-        return "";
-    }
+    std::string out1() const { return jack->portOf("zu-peer", "out1"); }
 };
 MidiWorld* MidiWorld::instance = nullptr;
-
-unsigned pairOf(Dial& d) {
-    return std::get<0>(d.ccPair).load();
-}
-unsigned pairOf(Button& b) {
-    return std::get<0>(b.ccPair).load();
-}
 
 // Two dials and a button registered like the panel's, and the learn dialog.
 class MidiTasks : public ::testing::Test {
@@ -204,26 +193,32 @@ TEST_F(MidiTasks, NoteOnPairsItsNoteNumber) {
 }
 
 TEST_F(MidiTasks, MessagesWaitUntilSomethingIsSelectedThenGoOnePerPoll) {
+    MidiPeer& peer = *MidiWorld::instance->peer;
+    // The peer hears its own out1 too: once it has the three messages, the JACK
+    // cycles that carried them to the learn task's input have run.
+    JackServer& jack = *MidiWorld::instance->jack;
+    ASSERT_TRUE(jack.connect(MidiWorld::instance->out1(), jack.portOf("zu-peer", "in")));
+    peer.clearReceived();
     ASSERT_NO_FATAL_FAILURE(startLearning());
     send({176, 10, 1});
     send({176, 11, 1});
     send({176, 12, 1});
-    std::this_thread::sleep_for(Millis(300));
+    ASSERT_TRUE(peer.waitForCount(3, LIMIT)) << "the peer's own messages did not come round";
     // Nothing selected: the task has not taken them.
     EXPECT_EQ("CC - ", dialogText());
     MidiCC::stop();
     ASSERT_FALSE(dialog.visible.load());
 
-    // Poll by hand, in learn state, with A selected.
+    // Poll by hand, in learn state, with A selected: one message per poll, in order.
     MidiCC::ctrlList.setCCOn();
     select(a);
     int current = -1;
-    MidiCC::learnPoll(current);
-    EXPECT_EQ(10u, pairOf(a));
-    MidiCC::learnPoll(current);
-    EXPECT_EQ(11u, pairOf(a));
-    MidiCC::learnPoll(current);
-    EXPECT_EQ(12u, pairOf(a));
+    unsigned last = pairOf(a);
+    for (unsigned cc : {10u, 11u, 12u}) {
+        ASSERT_TRUE(learnPollUntil(current, [&] { return pairOf(a) != last; })) << cc;
+        EXPECT_EQ(cc, pairOf(a));
+        last = pairOf(a);
+    }
     MidiCC::learnPoll(current);
     EXPECT_EQ(12u, pairOf(a));
     EXPECT_EQ("CC12", dialogText());
