@@ -2,8 +2,9 @@
 // MidiCC::midiIn, with a MIDI peer on the same server feeding input port 1.
 //
 // MidiCC::midiIn is built before main, so the server's name has to be in the
-// environment from the start (ctest sets JACK_DEFAULT_SERVER for this program).
-// The server itself is started here, before MidiCC::lockController() opens the port.
+// environment before any static object is built: a constructor of the highest
+// priority picks a name unique to this run. The server itself is started here,
+// before MidiCC::lockController() opens the port.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,8 +13,11 @@
 #include <memory>
 #include <thread>
 
+#include <unistd.h>
+
 #include "midi/midi_cc.h"
 #include "midi_peer.h"
+#include "pairing.h"
 #include "servers.h"
 #include "widgets/button.h"
 #include "widgets/dial.h"
@@ -23,6 +27,13 @@ namespace zutest {
 namespace {
 
 const Millis LIMIT(5000);
+
+// Runs before every static object, MidiCC::midiIn's first connection attempt included.
+// Two runs on one machine must never meet on one server: the name is this process's own.
+__attribute__((constructor(101))) void nameTheServer() {
+    setenv("JACK_DEFAULT_SERVER", ("zu-tasks-" + std::to_string(getpid())).c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+}
 
 // The server, the peer and the opened input, for the whole program.
 class MidiWorld : public ::testing::Environment {
@@ -64,21 +75,9 @@ class MidiWorld : public ::testing::Environment {
         jack.reset();
     }
 
-    std::string out1() const {
-        for (const std::string& p : jack->ports())
-            if (p.rfind("zu-peer", 0) == 0 && p.size() > 5 && p.substr(p.size() - 5) == ":out1")
-                return p;
-        return "";
-    }
+    std::string out1() const { return jack->portOf("zu-peer", "out1"); }
 };
 MidiWorld* MidiWorld::instance = nullptr;
-
-unsigned pairOf(Dial& d) {
-    return std::get<0>(d.ccPair).load();
-}
-unsigned pairOf(Button& b) {
-    return std::get<0>(b.ccPair).load();
-}
 
 // Two dials and a button registered like the panel's, and the learn dialog.
 class MidiTasks : public ::testing::Test {
@@ -194,26 +193,32 @@ TEST_F(MidiTasks, NoteOnPairsItsNoteNumber) {
 }
 
 TEST_F(MidiTasks, MessagesWaitUntilSomethingIsSelectedThenGoOnePerPoll) {
+    MidiPeer& peer = *MidiWorld::instance->peer;
+    // The peer hears its own out1 too: once it has the three messages, the JACK
+    // cycles that carried them to the learn task's input have run.
+    JackServer& jack = *MidiWorld::instance->jack;
+    ASSERT_TRUE(jack.connect(MidiWorld::instance->out1(), jack.portOf("zu-peer", "in")));
+    peer.clearReceived();
     ASSERT_NO_FATAL_FAILURE(startLearning());
     send({176, 10, 1});
     send({176, 11, 1});
     send({176, 12, 1});
-    std::this_thread::sleep_for(Millis(300));
+    ASSERT_TRUE(peer.waitForCount(3, LIMIT)) << "the peer's own messages did not come round";
     // Nothing selected: the task has not taken them.
     EXPECT_EQ("CC - ", dialogText());
     MidiCC::stop();
     ASSERT_FALSE(dialog.visible.load());
 
-    // Poll by hand, in learn state, with A selected.
+    // Poll by hand, in learn state, with A selected: one message per poll, in order.
     MidiCC::ctrlList.setCCOn();
     select(a);
     int current = -1;
-    MidiCC::learnPoll(current);
-    EXPECT_EQ(10u, pairOf(a));
-    MidiCC::learnPoll(current);
-    EXPECT_EQ(11u, pairOf(a));
-    MidiCC::learnPoll(current);
-    EXPECT_EQ(12u, pairOf(a));
+    unsigned last = pairOf(a);
+    for (unsigned cc : {10u, 11u, 12u}) {
+        ASSERT_TRUE(learnPollUntil(current, [&] { return pairOf(a) != last; })) << cc;
+        EXPECT_EQ(cc, pairOf(a));
+        last = pairOf(a);
+    }
     MidiCC::learnPoll(current);
     EXPECT_EQ(12u, pairOf(a));
     EXPECT_EQ("CC12", dialogText());
@@ -412,10 +417,6 @@ TEST_F(MidiTasks, TwoHundredModeSwitchesUnderAFloodDoNotHang) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // Run by hand without ctest: a private default name. RtMidi's input client
-    // reads it when it first connects, in lockController().
-    setenv("JACK_DEFAULT_SERVER", "zu-tasks-test", 0);
-    setenv("JACK_NO_START_SERVER", "1", 0);
     zutest::MidiWorld::instance = new zutest::MidiWorld;
     ::testing::AddGlobalTestEnvironment(zutest::MidiWorld::instance);
     return RUN_ALL_TESTS();

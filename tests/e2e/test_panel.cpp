@@ -8,6 +8,7 @@ namespace zutest {
 namespace {
 
 using Panel = ZuTest;
+class PanelOnEachService : public OnEachService<ZuTest> {};
 
 void expectControlChange(const std::vector<unsigned char>& m, int status, int cc) {
     ASSERT_EQ(3u, m.size()) << formatBytes(m);
@@ -16,13 +17,13 @@ void expectControlChange(const std::vector<unsigned char>& m, int status, int cc
     EXPECT_LE(m[2], 126) << formatBytes(m);
 }
 
-TEST_F(Panel, ThirtyTapsOfRSendThirtyControlChanges) {
+TEST_P(PanelOnEachService, ThirtyTapsOfRSendThirtyControlChanges) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     for (int i = 0; i < 30; ++i) {
         x->tapKey(XK_r, 20);
         settle(Millis(80));
     }
-    std::vector<MidiMessage> got = expectMessages(30);
+    std::vector<MidiMessage> got = expectMessagesAndQuit(30);
     std::set<int> values;
     for (const MidiMessage& m : got) {
         expectControlChange(m.bytes, 176, 0);
@@ -32,13 +33,15 @@ TEST_F(Panel, ThirtyTapsOfRSendThirtyControlChanges) {
     EXPECT_GT(values.size(), 1u);
 }
 
+ZU_ON_EACH_SERVICE(PanelOnEachService);
+
 TEST_F(Panel, HoldingRForASecondSendsOneMessage) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     ASSERT_TRUE(x->autoRepeatOn()) << "the X server must repeat held keys for this test";
     x->keyDown(XK_r);
     settle(Millis(1000));
     x->keyUp(XK_r);
-    std::vector<MidiMessage> got = expectMessages(1);
+    std::vector<MidiMessage> got = expectMessagesAndQuit(1);
     if (!got.empty()) expectControlChange(got[0].bytes, 176, 0);
 }
 
@@ -61,7 +64,7 @@ TEST_F(Panel, LeftAndRightClickOnValueButtonSendOneMessageEach) {
     clickAt(VALUE_BUTTON, 1);
     ASSERT_TRUE(peer->waitForCount(1, MESSAGE_LIMIT));
     clickAt(VALUE_BUTTON, 3);
-    std::vector<MidiMessage> got = expectMessages(2);
+    std::vector<MidiMessage> got = expectMessagesAndQuit(2);
     for (const MidiMessage& m : got)
         expectControlChange(m.bytes, 176, 0);
 }

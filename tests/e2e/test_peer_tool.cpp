@@ -12,14 +12,6 @@ namespace {
 
 const Millis LIMIT(10000);
 
-std::string portEndingWith(JackServer& jack, const std::string& client, const std::string& p) {
-    for (const std::string& name : jack.ports())
-        if (name.rfind(client, 0) == 0 && name.size() > p.size() &&
-            name.compare(name.size() - p.size(), std::string::npos, p) == 0)
-            return name;
-    return "";
-}
-
 // Options for the peer program on jack, its output going into dir.
 SpawnOptions peerTool(const JackServer& jack, TempDir& dir) {
     SpawnOptions o;
@@ -46,9 +38,8 @@ TEST(PeerTool, SendsWhatItIsToldAndReportsWhatItReceives) {
     setenv("JACK_DEFAULT_SERVER", jack.name().c_str(), 1);
     {
         MidiPeer other("zu-other");
-        ASSERT_TRUE(jack.connect(portEndingWith(jack, "zu-peer", ":out1"),
-                                 portEndingWith(jack, "zu-other", ":in")));
-        ASSERT_TRUE(jack.connect(portEndingWith(jack, "zu-other", ":out0"), "zu-peer:in"));
+        ASSERT_TRUE(jack.connect(jack.portOf("zu-peer", "out1"), jack.portOf("zu-other", "in")));
+        ASSERT_TRUE(jack.connect(jack.portOf("zu-other", "out0"), "zu-peer:in"));
 
         // A new connection may drop what is sent in its first moment: repeat
         // until something arrives.
@@ -116,7 +107,7 @@ TEST(PeerTool, ExitsCleanlyOnSigterm) {
     ASSERT_TRUE(tool.wait(LIMIT));
     EXPECT_EQ(0, tool.exitCode()) << tool.describeEnd();
     // Its ports are gone with it, and the server still stops cleanly.
-    EXPECT_TRUE(waitUntil([&] { return portEndingWith(jack, "zu-peer", ":in").empty(); }, LIMIT));
+    EXPECT_TRUE(waitUntil([&] { return jack.portOf("zu-peer", "in").empty(); }, LIMIT));
     EXPECT_TRUE(jack.stop());
 }
 
@@ -124,9 +115,7 @@ TEST(PeerTool, FailsWithoutAServer) {
     TempDir dir("zu-peer-tool");
     SpawnOptions o;
     o.argv = {ZU_MIDI_PEER};
-    o.env = Environment::current()
-                .set("JACK_DEFAULT_SERVER", "zu-absent-" + std::to_string(getpid()))
-                .set("JACK_NO_START_SERVER", "1");
+    o.env = withoutService(Service::Jack);
     o.stdoutPath = dir.file("out.txt");
     Process tool(o);
     ASSERT_TRUE(tool.wait(LIMIT));

@@ -129,9 +129,7 @@ TEST_F(Screens, EveryStateLooksAsWhenEveryFrameWasPainted) {
     expectScreen("recoloured");
 
     // Learn mode with the CC dial and the value button selected.
-    area = look(DIALOG_AREA);
-    tap(XK_m);
-    waitForChange(DIALOG_AREA, area, "the learn dialog");
+    toggleMode("the learn dialog");
     for (At at : {CC_DIAL, VALUE_BUTTON}) {
         area = look(WHOLE);
         clickAt(at);
@@ -140,9 +138,7 @@ TEST_F(Screens, EveryStateLooksAsWhenEveryFrameWasPainted) {
     pointAtWindow();
     expectScreen("learning");
 
-    area = look(DIALOG_AREA);
-    tap(XK_m);
-    waitForChange(DIALOG_AREA, area, "the dialog going away");
+    toggleMode("the dialog going away");
     expectScreen("following");
 }
 

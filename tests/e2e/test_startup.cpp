@@ -7,6 +7,7 @@ namespace zutest {
 namespace {
 
 using Lifecycle = ZuTest;
+class LifecycleOnEachService : public OnEachService<ZuTest> {};
 
 TEST_F(Lifecycle, WindowIsTitledZuAndMeasures88x280) {
     ASSERT_NO_FATAL_FAILURE(startAll());
@@ -43,8 +44,8 @@ TEST_F(Lifecycle, QuitInFollowModeExitsWithStatusZero) {
     expectExit(0);
 }
 
-TEST_F(Lifecycle, RunsWithoutAnyMidiServer) {
-    // No startMidi(): zu is sent to a JACK server that does not exist.
+TEST_P(LifecycleOnEachService, RunsWithoutAnyMidiService) {
+    // No startMidi(): zu is sent to a service that does not exist.
     ASSERT_NO_FATAL_FAILURE(startZu());
     pointAtWindow();
     EXPECT_TRUE(zu->waitForOutput("No ports available!", EXIT_LIMIT)) << zu->output();
@@ -58,6 +59,8 @@ TEST_F(Lifecycle, RunsWithoutAnyMidiServer) {
     expectExit(0);
 }
 
+ZU_ON_EACH_SERVICE(LifecycleOnEachService);
+
 TEST_F(Lifecycle, MissingFontEndsWithStatusOne) {
     ASSERT_NO_FATAL_FAILURE(startZu(/*withFont=*/false));
     expectExit(1);
@@ -67,11 +70,7 @@ TEST_F(Lifecycle, MissingFontEndsWithStatusOne) {
 TEST_F(Lifecycle, NoDisplayEndsWithStatusOneAndAMessage) {
     ZuOptions o = zuOptions();
     // Without DISPLAY SDL would fall back to running headless; insist on X.
-    o.env = Environment::current()
-                .unset("DISPLAY")
-                .set("SDL_VIDEODRIVER", "x11")
-                .set("JACK_DEFAULT_SERVER", "zu-absent-" + std::to_string(getpid()))
-                .set("JACK_NO_START_SERVER", "1");
+    o.env = withoutService(Service::Jack).unset("DISPLAY").set("SDL_VIDEODRIVER", "x11");
     zu = std::make_unique<ZuApp>(o);
     expectExit(1);
     EXPECT_NE(std::string::npos, zu->output().find("dolek could not be initialized: "))

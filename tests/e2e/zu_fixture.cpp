@@ -23,35 +23,26 @@ void ZuTest::TearDown() {
     zu.reset();
     x.reset();
     peer.reset();
-    if (jack) {
-        EXPECT_TRUE(jack->stop()) << "jackd needed SIGKILL";
+    if (midi) {
+        EXPECT_TRUE(midi->stop()) << serviceName(service) << " needed SIGKILL";
     }
-    jack.reset();
 }
 
 Environment ZuTest::zuEnvironment() {
     Environment env = Environment::current();
     env.set("DISPLAY", XEnvironment::instance->display());
-    if (jack) return jack->clientEnvironment(env);
-    // No server of ours: a name that no server has, so zu finds no MIDI at all.
-    return env.set("JACK_DEFAULT_SERVER", "zu-absent-" + std::to_string(getpid()))
-        .set("JACK_NO_START_SERVER", "1");
+    if (midi) return midi->clientEnvironment(env);
+    // No service of ours: a name that none answers to, so zu finds no MIDI at all.
+    return withoutService(service, env);
 }
 
 void ZuTest::startMidi() {
-    jack = std::make_unique<JackServer>(JackServer::uniqueName());
-    // RtMidi gives libjack no server name: it is taken from the environment.
-    setenv("JACK_DEFAULT_SERVER", jack->name().c_str(), 1);
-    setenv("JACK_NO_START_SERVER", "1", 1);
-    peer = std::make_unique<MidiPeer>("zu-peer");
+    midi = startService(service, MidiService::uniqueName());
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
 }
 
 std::string ZuTest::peerPort(const std::string& shortName) {
-    for (const std::string& p : jack->ports())
-        if (p.rfind("zu-peer", 0) == 0 && p.size() > shortName.size() &&
-            p.compare(p.size() - shortName.size() - 1, std::string::npos, ":" + shortName) == 0)
-            return p;
-    return "";
+    return midi->portOf("zu-peer", shortName);
 }
 
 bool ZuTest::waitForFirstFrame() {
@@ -90,12 +81,12 @@ void ZuTest::startZu(bool withFont) {
     if (!withFont) return;
     window = x->waitForWindow("zu", START_LIMIT, zu->process().pid());
     ASSERT_NE(0u, window) << "no window titled zu; stdout:\n" << zu->output();
-    if (jack) {
+    if (midi) {
         std::string in = peerPort("in"), out1 = peerPort("out1");
         ASSERT_FALSE(in.empty());
         ASSERT_FALSE(out1.empty());
         auto connectedTo = [&](const std::string& port, const std::string& other) {
-            for (const std::string& c : jack->connections(port))
+            for (const std::string& c : midi->connections(port))
                 if (c == other) return true;
             return false;
         };
@@ -124,9 +115,70 @@ Snapshot ZuTest::waitForChange(Region r, const Snapshot& before, const char* wha
             now = look(r);
             return !now.empty() && now != before;
         },
-        MESSAGE_LIMIT, Millis(30));
+        answerLimit, Millis(30));
     EXPECT_TRUE(changed) << "the window never showed: " << what;
     return now;
+}
+
+void ZuTest::waitForLook(Region r, const Snapshot& wanted, const char* what) {
+    EXPECT_TRUE(waitUntil([&] { return look(r) == wanted; }, answerLimit, Millis(30)))
+        << "the window never showed: " << what;
+}
+
+void ZuTest::toggleMode(const char* what) {
+    Snapshot dialog = look(DIALOG_AREA);
+    x->tapKey(XK_m);
+    waitForChange(DIALOG_AREA, dialog, what);
+}
+
+void ZuTest::selectControl(At at, Region area, const char* what) {
+    Snapshot before = look(area);
+    clickAt(at);
+    waitForChange(area, before, what);
+    pointAtWindow();
+}
+
+void ZuTest::sendUntil(const std::vector<unsigned char>& m, const std::function<bool()>& shown,
+                       const char* what) {
+    bool done = waitUntil(
+        [&] {
+            send(1, m);
+            return waitUntil(shown, Millis(1000), Millis(30));
+        },
+        answerLimit, Millis(0));
+    EXPECT_TRUE(done) << "the window never showed " << what;
+}
+
+void ZuTest::sendUntilReceived(const std::vector<unsigned char>& m, size_t n, const char* what) {
+    bool done = waitUntil(
+        [&] {
+            send(1, m);
+            return peer->waitForCount(n, Millis(1000));
+        },
+        answerLimit, Millis(0));
+    EXPECT_TRUE(done) << "expected " << n << " messages after " << what << ", got "
+                      << peer->receivedCount();
+}
+
+void ZuTest::sendUntilShown(const std::vector<unsigned char>& m, Region area, const char* what) {
+    Snapshot before = look(area);
+    sendUntil(
+        m, [&] { return look(area) != before; }, what);
+}
+
+void ZuTest::learnController(unsigned char cc) {
+    sendUntilShown({176, cc, 64}, DIALOG_AREA, "the learned controller number");
+}
+
+void ZuTest::learnAndFollow(At at, Region area, unsigned char cc) {
+    const Snapshot normal = look(area);
+    toggleMode("the learn dialog");
+    selectControl(at, area, "the selected control");
+    learnController(cc);
+    toggleMode("the learn dialog going away");
+    // The learn task clears the selection after it hides the dialog: a frame may show
+    // one without the other, and what follows waits for the control to change.
+    waitForLook(area, normal, "the control no longer selected");
 }
 
 void ZuTest::dragUp(At dial, Region area, int steps) {
@@ -149,10 +201,10 @@ void ZuTest::send(int port, const std::vector<unsigned char>& bytes) {
     peer->send(port, bytes);
 }
 
-std::vector<MidiMessage> ZuTest::expectMessages(size_t n) {
+std::vector<MidiMessage> ZuTest::expectMessagesAndQuit(size_t n) {
     EXPECT_TRUE(peer->waitForCount(n, MESSAGE_LIMIT))
         << "expected " << n << " messages, got " << peer->receivedCount();
-    settle(Millis(500));
+    quitAndExpectZero();
     std::vector<MidiMessage> got = peer->received();
     EXPECT_EQ(n, got.size());
     return got;
@@ -168,11 +220,31 @@ std::vector<unsigned char> ZuTest::trigger() {
     return peer->received()[before].bytes;
 }
 
+std::vector<unsigned char> ZuTest::triggerUntilStatus(const std::vector<unsigned char>& m,
+                                                      int status) {
+    std::vector<unsigned char> got;
+    bool done = waitUntil(
+        [&] {
+            send(1, m);
+            got = trigger();
+            return got.size() == 3 && got[0] == status;
+        },
+        answerLimit, Millis(0));
+    EXPECT_TRUE(done) << "r never went out with status " << status << " after " << formatBytes(m);
+    return got;
+}
+
 void ZuTest::expectExit(int code) {
     ASSERT_TRUE(zu->waitExit(EXIT_LIMIT)) << "zu did not end; stdout:\n" << zu->output();
     EXPECT_EQ(0, zu->process().termSignal()) << zu->process().describeEnd();
     EXPECT_EQ(code, zu->process().exitCode()) << zu->process().describeEnd() << "\nstdout:\n"
                                               << zu->output();
+}
+
+void ZuTest::quitAndExpectZero() {
+    pointAtWindow();
+    x->tapKey(XK_q);
+    expectExit(0);
 }
 
 } // namespace zutest

@@ -1,17 +1,20 @@
 // The fixture for end-to-end tests of the zu binary: a private X server for the
-// whole test process, and per test a private JACK server, a MIDI peer that
-// provides zu's output port 0 and input port 1, and zu itself.
+// whole test process, and per test a private MIDI service (jackd, or PipeWire for
+// the cases that run on each service), a MIDI peer that provides zu's output port 0
+// and input port 1, and zu itself.
 #pragma once
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "midi_peer.h"
+#include "peer_process.h"
 #include "servers.h"
 #include "xinput.h"
 #include "zu_app.h"
@@ -57,18 +60,23 @@ constexpr Region VALUE_AREA{15, 228, 57, 40};
 
 class ZuTest : public ::testing::Test {
   protected:
-    // Members are declared so that they go in reverse: zu, peer, JACK.
-    std::unique_ptr<JackServer> jack;
-    std::unique_ptr<MidiPeer> peer;
+    // The MIDI service the test runs on.
+    Service service = Service::Jack;
+    // How long zu is given to show an answer on screen; memcheck needs more.
+    Millis answerLimit = MESSAGE_LIMIT;
+    // Members are declared so that they go in reverse: zu, peer, the service.
+    std::unique_ptr<MidiService> midi;
+    std::unique_ptr<Peer> peer;
     std::unique_ptr<ZuApp> zu;
     std::unique_ptr<XSession> x;
     Window window = 0;
 
+    // Stops zu, the peer and the service; the service object stays for the subclasses.
     void TearDown() override;
 
-    // The environment for zu: the test's display and, when started, the JACK server.
+    // The environment for zu: the test's display and the service, when started.
     Environment zuEnvironment();
-    // A private JACK server and the peer on it.
+    // A private MIDI service and the peer on it.
     void startMidi();
     // Starts zu and waits for its window (and its MIDI ports when MIDI runs).
     void startZu(bool withFont = true);
@@ -99,19 +107,56 @@ class ZuTest : public ::testing::Test {
     Snapshot look(Region r) { return x->capture(window, r.x, r.y, r.w, r.h); }
     // Waits until r no longer shows before; fails the test on timeout.
     Snapshot waitForChange(Region r, const Snapshot& before, const char* what);
+    // Waits until r shows wanted; fails the test on timeout.
+    void waitForLook(Region r, const Snapshot& wanted, const char* what);
+    // m, and waits until the learn dialog changes on screen.
+    void toggleMode(const char* what);
+    // In learn mode: clicks the control at `at`, waits until `area` shows it selected.
+    void selectControl(At at, Region area, const char* what);
+    // The peer sends m on port 1 until shown() holds: a JACK client that misses a
+    // cycle loses that cycle's input, so a message may have to come again.
+    void sendUntil(const std::vector<unsigned char>& m, const std::function<bool()>& shown,
+                   const char* what);
+    // The same, until the peer has received n messages in total.
+    void sendUntilReceived(const std::vector<unsigned char>& m, size_t n, const char* what);
+    // The same, until area changes.
+    void sendUntilShown(const std::vector<unsigned char>& m, Region area, const char* what);
+    // In learn mode with a control selected: the peer sends controller cc until the
+    // learn dialog shows it.
+    void learnController(unsigned char cc);
+    // Learn mode, the control at `at` (drawn in `area`) selected and paired with
+    // controller cc, then follow mode, once the control looks as it did before.
+    void learnAndFollow(At at, Region area, unsigned char cc);
     static void settle(Millis d = SETTLE) { std::this_thread::sleep_for(d); }
 
     // Sends bytes on the peer's out0 (port 0) or out1 (port 1, zu's input).
     void send(int port, const std::vector<unsigned char>& bytes);
-    // Waits for n messages in total, then a little longer to see that no more come.
-    std::vector<MidiMessage> expectMessages(size_t n);
+    // Waits for n messages in total, then quits zu with q, after which nothing more
+    // can come; fails unless exactly n came.
+    std::vector<MidiMessage> expectMessagesAndQuit(size_t n);
     // Presses r and returns the single message it sent.
     std::vector<unsigned char> trigger();
+    // The peer sends m on port 1 and r is pressed, until r goes out with status;
+    // returns the last message r sent. Fails the test when it never does.
+    std::vector<unsigned char> triggerUntilStatus(const std::vector<unsigned char>& m, int status);
 
     // zu should end by itself within EXIT_LIMIT with status code.
     void expectExit(int code);
+    // q, then the exit with status 0.
+    void quitAndExpectZero();
     // The full name of the peer port whose short name is shortName.
     std::string peerPort(const std::string& shortName);
 };
+
+// A case run on each MIDI service: TEST_P(Suite, ...) and ZU_ON_EACH_SERVICE(Suite),
+// for a Suite derived from OnEachService<ZuTest> (or from a subclass of ZuTest).
+template <class Fixture>
+class OnEachService : public Fixture, public ::testing::WithParamInterface<Service> {
+  protected:
+    OnEachService() { this->service = this->GetParam(); }
+};
+#define ZU_ON_EACH_SERVICE(suite)                                                                  \
+    INSTANTIATE_TEST_SUITE_P(Service, suite, ::testing::Values(Service::Jack, Service::PipeWire),  \
+                             [](const auto& info) { return serviceName(info.param); })
 
 } // namespace zutest

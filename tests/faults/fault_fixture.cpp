@@ -1,6 +1,5 @@
 #include "fault_fixture.h"
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,58 +7,6 @@
 #include <sstream>
 
 namespace zutest {
-
-pid_t childWithArgument(const std::string& arg) {
-    DIR* proc = opendir("/proc");
-    if (!proc) return -1;
-    pid_t found = -1;
-    while (dirent* e = readdir(proc)) {
-        char* end = nullptr;
-        long pid = strtol(e->d_name, &end, 10);
-        if (*end != '\0' || pid <= 0) continue;
-        std::string base = std::string("/proc/") + e->d_name;
-        // The parent is the fourth field, after the name in parentheses.
-        std::string stat = readFile(base + "/stat");
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream fields(stat.substr(close + 2));
-        char state;
-        long ppid = 0;
-        fields >> state >> ppid;
-        if (ppid != getpid()) continue;
-        std::string cmd = readFile(base + "/cmdline");
-        std::string word;
-        for (char c : cmd) {
-            if (c != '\0') {
-                word += c;
-                continue;
-            }
-            if (word == arg) found = static_cast<pid_t>(pid);
-            word.clear();
-        }
-        if (found > 0) break;
-    }
-    closedir(proc);
-    return found;
-}
-
-void restartAndStopCleanly(const std::string& serverName) {
-    try {
-        JackServer again(serverName);
-        EXPECT_TRUE(again.stop()) << "the restarted jackd " << serverName << " needed SIGKILL";
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "the killed jackd could not be restarted: " << e.what();
-    }
-    const std::string mark = "_" + serverName + "_";
-    if (DIR* shm = opendir("/dev/shm")) {
-        while (dirent* e = readdir(shm)) {
-            std::string n = e->d_name;
-            if (n.rfind("jack_sem.", 0) == 0 && n.find(mark) != std::string::npos)
-                unlink(("/dev/shm/" + n).c_str());
-        }
-        closedir(shm);
-    }
-}
 
 long rssKb(pid_t pid) {
     std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
@@ -86,7 +33,7 @@ long rssKb(pid_t pid) {
     return ::testing::AssertionSuccess();
 }
 
-Feeder::Feeder(MidiPeer& peer, Make make, Millis period, int count) {
+Feeder::Feeder(Peer& peer, Make make, Millis period, int count) {
     thread_ = std::thread([this, &peer, make, period, count] {
         auto next = std::chrono::steady_clock::now();
         for (int i = 0; !stop_ && i != count; ++i) {
@@ -108,38 +55,37 @@ bool Feeder::waitDone(Millis timeout) const {
 }
 
 void FaultTest::TearDown() {
-    resumeJack();
+    resumeService();
     ZuTest::TearDown();
-    if (!troubledServer_.empty()) restartAndStopCleanly(troubledServer_);
+    if (troubled_) {
+        EXPECT_TRUE(midi->freeName()) << "the troubled " << midi->name() << " left its name taken";
+    }
 }
 
 void FaultTest::startZuWithoutPeer(JackServer* server) {
     x = std::make_unique<XSession>(XEnvironment::instance->display());
-    ZuOptions o = zuOptions(); // no `jack`: a server name that nothing answers to
+    ZuOptions o = zuOptions(); // no `midi`: a server name that nothing answers to
     if (server) o.env = server->clientEnvironment(o.env);
     zu = std::make_unique<ZuApp>(o);
     ASSERT_TRUE(waitForFirstFrame()) << "zu painted nothing; stdout:\n" << zu->output();
     pointAtWindow();
 }
 
-void FaultTest::killJack() {
-    ASSERT_TRUE(jack);
-    pid_t pid = childWithArgument(jack->name());
-    ASSERT_GT(pid, 0) << "no jackd child for " << jack->name();
-    troubledServer_ = jack->name();
-    ::kill(pid, SIGKILL);
-    ASSERT_TRUE(waitUntil([&] { return !jack->running(); }, Millis(5000)));
+void FaultTest::killService() {
+    ASSERT_TRUE(midi);
+    troubled_ = true;
+    ::kill(midi->pid(), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !midi->running(); }, EXIT_LIMIT));
 }
 
-void FaultTest::stallJack() {
-    ASSERT_TRUE(jack);
-    stalled_ = childWithArgument(jack->name());
-    ASSERT_GT(stalled_, 0) << "no jackd child for " << jack->name();
-    troubledServer_ = jack->name();
+void FaultTest::stallService() {
+    ASSERT_TRUE(midi);
+    troubled_ = true;
+    stalled_ = midi->pid();
     ::kill(stalled_, SIGSTOP);
 }
 
-void FaultTest::resumeJack() {
+void FaultTest::resumeService() {
     if (stalled_ > 0) ::kill(stalled_, SIGCONT);
     stalled_ = -1;
 }
@@ -149,19 +95,6 @@ void FaultTest::expectWindowAnswers(const char* when) {
     Snapshot before = look(VAL_AREA);
     x->tapKey(XK_c);
     waitForChange(VAL_AREA, before, (std::string("new colours on c ") + when).c_str());
-}
-
-void FaultTest::selectControl(At at, Region area, const char* what) {
-    Snapshot before = look(area);
-    clickAt(at);
-    waitForChange(area, before, what);
-    pointAtWindow();
-}
-
-void FaultTest::learnController(unsigned char cc) {
-    Snapshot dialog = look(DIALOG_AREA);
-    send(1, {176, cc, 64});
-    waitForChange(DIALOG_AREA, dialog, "the learned controller number");
 }
 
 void FaultTest::expectRShows(const char* when) {
@@ -186,18 +119,6 @@ long long FaultTest::rLatencyMs(Millis limit) {
     x->tapKey(XK_r, 20);
     if (!peer->waitForCount(before + 1, limit)) return -1;
     return (peer->received()[before].micros - start) / 1000;
-}
-
-void FaultTest::quitAndExpectZero() {
-    pointAtWindow();
-    x->tapKey(XK_q);
-    expectExit(0);
-}
-
-void FaultTest::toggleMode(const char* what) {
-    Snapshot dialog = look(DIALOG_AREA);
-    x->tapKey(XK_m);
-    waitForChange(DIALOG_AREA, dialog, what);
 }
 
 } // namespace zutest

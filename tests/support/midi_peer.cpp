@@ -88,11 +88,6 @@ std::vector<MidiMessage> MidiPeer::received() const {
     return all_;
 }
 
-size_t MidiPeer::receivedCount() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return all_.size();
-}
-
 bool MidiPeer::waitForCount(size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_);
     return arrived_.wait_for(lock, timeout, [&] { return all_.size() >= n; });

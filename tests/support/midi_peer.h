@@ -27,26 +27,35 @@ bool parseBytes(const std::string& text, std::vector<unsigned char>& out);
 // "B0 B1 ..." in decimal.
 std::string formatBytes(const std::vector<unsigned char>& bytes);
 
-class MidiPeer {
+// What a test does with a MIDI peer, wherever the peer runs.
+class Peer {
   public:
-    // Registers the ports on the server named by JACK_DEFAULT_SERVER.
-    // Throws std::runtime_error when the server cannot be reached.
+    virtual ~Peer() = default;
+    // Sends bytes on out0 (port 0) or out1 (port 1).
+    virtual void send(int port, const std::vector<unsigned char>& bytes) = 0;
+    // Every message received so far, in order.
+    virtual std::vector<MidiMessage> received() const = 0;
+    size_t receivedCount() const { return received().size(); }
+    // Waits until at least n messages have arrived; false on timeout.
+    virtual bool waitForCount(size_t n, std::chrono::milliseconds timeout) const = 0;
+    // Forgets what was received so far.
+    virtual void clearReceived() = 0;
+};
+
+// The peer in this process, on the JACK server named by JACK_DEFAULT_SERVER.
+class MidiPeer : public Peer {
+  public:
+    // Registers the ports; throws std::runtime_error when the server cannot be reached.
     explicit MidiPeer(const std::string& clientName = "zu-peer");
     // Closes the ports before the clients go, so the server sees a clean exit.
-    ~MidiPeer();
+    ~MidiPeer() override;
     MidiPeer(const MidiPeer&) = delete;
     MidiPeer& operator=(const MidiPeer&) = delete;
 
-    // Sends bytes on out0 (port 0) or out1 (port 1).
-    void send(int port, const std::vector<unsigned char>& bytes);
-
-    // Every message received so far, in order.
-    std::vector<MidiMessage> received() const;
-    size_t receivedCount() const;
-    // Waits until at least n messages have arrived; false on timeout.
-    bool waitForCount(size_t n, std::chrono::milliseconds timeout) const;
-    // Forgets what was received so far.
-    void clearReceived();
+    void send(int port, const std::vector<unsigned char>& bytes) override;
+    std::vector<MidiMessage> received() const override;
+    bool waitForCount(size_t n, std::chrono::milliseconds timeout) const override;
+    void clearReceived() override;
     // The next message not yet taken with next(), waiting up to timeout.
     bool next(MidiMessage& out, std::chrono::milliseconds timeout);
     // Wakes next() callers for good (used on shutdown).

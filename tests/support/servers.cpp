@@ -1,10 +1,12 @@
 #include "servers.h"
 
-#include <X11/Xlib.h>
+#include <dirent.h>
 #include <jack/jack.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <sstream>
 #include <stdexcept>
 
 namespace zutest {
@@ -12,6 +14,7 @@ namespace zutest {
 namespace {
 const Millis START_TIMEOUT(15000);
 const Millis STOP_GRACE(8000);
+const char* PIPEWIRE_LIBJACK_DIR = "/usr/lib/x86_64-linux-gnu/pipewire-0.3/jack";
 
 bool exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
@@ -53,55 +56,82 @@ std::vector<std::string> takeList(const char** names) {
     jack_free(names);
     return out;
 }
+
+// Removes /dev/shm/jack_sem.* files of a server, which clients lost with it leave behind.
+void removeSemaphores(const std::string& serverName) {
+    const std::string mark = "_" + serverName + "_";
+    DIR* shm = opendir("/dev/shm");
+    if (!shm) return;
+    while (dirent* e = readdir(shm)) {
+        std::string n = e->d_name;
+        if (n.rfind("jack_sem.", 0) == 0 && n.find(mark) != std::string::npos)
+            unlink(("/dev/shm/" + n).c_str());
+    }
+    closedir(shm);
+}
 } // namespace
 
 XvfbServer::XvfbServer() : dir_(std::make_unique<TempDir>("zu-xvfb")) {
-    for (int n = 50; n < 200; ++n) {
-        if (exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
-            exists("/tmp/.X" + std::to_string(n) + "-lock"))
-            continue;
-        if (tryStart(n)) return;
-    }
-    throw std::runtime_error("Xvfb: no display could be started; last log:\n" +
-                             tailOfFile(dir_->file("xvfb.log")));
-}
-
-bool XvfbServer::tryStart(int number) {
-    std::string display = ":" + std::to_string(number);
     SpawnOptions o;
-    o.argv = {"Xvfb", display, "-screen", "0", "640x480x24", "-nolisten", "tcp", "-noreset"};
-    o.stdoutPath = o.stderrPath = dir_->file("xvfb.log");
+    o.argv = {ZU_XVFB_SCRIPT};
+    o.stdoutPath = dir_->file("display");
+    o.stderrPath = dir_->file("xvfb.log");
     proc_ = Process(o);
-    // Another Xvfb may take the same number at the same moment: ours then exits
-    // and the next number is tried.
-    bool up = waitUntil(
+    // The script becomes Xvfb, which writes its display number once it accepts connections.
+    std::string number;
+    waitUntil(
         [&] {
-            if (!proc_.running()) return true;
-            Display* d = XOpenDisplay(display.c_str());
-            if (!d) return false;
-            XCloseDisplay(d);
-            return true;
+            number = readFile(dir_->file("display"));
+            return !proc_.running() || number.find('\n') != std::string::npos;
         },
         START_TIMEOUT, Millis(25));
-    if (up && proc_.running()) {
-        display_ = display;
-        return true;
+    if (!proc_.running() || number.empty() || number.back() != '\n') {
+        proc_.terminate(STOP_GRACE);
+        throw std::runtime_error("Xvfb did not come up (" + proc_.describeEnd() + "):\n" +
+                                 tailOfFile(dir_->file("xvfb.log")));
     }
-    proc_.terminate(STOP_GRACE);
-    return false;
+    display_ = ":" + number.substr(0, number.size() - 1);
 }
 
 void XvfbServer::stop() {
     proc_.terminate(STOP_GRACE);
 }
 
-std::string JackServer::uniqueName(const std::string& prefix) {
+std::string serviceName(Service service) {
+    return service == Service::Jack ? "Jack" : "PipeWire";
+}
+
+void PrintTo(Service service, std::ostream* os) {
+    *os << serviceName(service);
+}
+
+std::string MidiService::uniqueName(const std::string& prefix) {
     static std::atomic<int> counter{0};
     return prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
+std::string MidiService::portOf(const std::string& client, const std::string& shortName) const {
+    const std::string end = ":" + shortName;
+    for (const std::string& p : ports())
+        if (p.rfind(client, 0) == 0 && p.size() > end.size() &&
+            p.compare(p.size() - end.size(), std::string::npos, end) == 0)
+            return p;
+    return "";
+}
+
+std::unique_ptr<MidiService> startService(Service service, const std::string& name) {
+    if (service == Service::Jack) return std::make_unique<JackServer>(name);
+    return std::make_unique<PipeWireServer>(name);
+}
+
+Environment withoutService(Service service, Environment base) {
+    const std::string absent = "zu-absent-" + std::to_string(getpid());
+    if (service == Service::PipeWire) return PipeWireServer::jackLibrary(base, absent);
+    return base.set("JACK_DEFAULT_SERVER", absent).set("JACK_NO_START_SERVER", "1");
+}
+
 JackServer::JackServer(const std::string& name)
-    : name_(name), dir_(std::make_unique<TempDir>("zu-jack")) {
+    : MidiService(name), dir_(std::make_unique<TempDir>("zu-jack")) {
     start();
 }
 
@@ -129,13 +159,20 @@ bool JackServer::stop() {
     stopped_ = true;
     if (proc_.terminate(STOP_GRACE)) return true;
     // Killed: its registry entry stays until a server of the same name exits cleanly.
+    freeName();
+    return false;
+}
+
+bool JackServer::freeName() {
+    bool clean = false;
     try {
         start();
         stopped_ = true;
-        proc_.terminate(STOP_GRACE);
+        clean = proc_.terminate(STOP_GRACE);
     } catch (const std::exception&) {
     }
-    return false;
+    removeSemaphores(name_);
+    return clean;
 }
 
 std::vector<std::string> JackServer::connections(const std::string& port) const {
@@ -159,6 +196,80 @@ std::vector<std::string> JackServer::ports() const {
 
 Environment JackServer::clientEnvironment(Environment base) const {
     return base.set("JACK_DEFAULT_SERVER", name_).set("JACK_NO_START_SERVER", "1");
+}
+
+PipeWireServer::PipeWireServer(const std::string& name)
+    : MidiService(name), dir_(std::make_unique<TempDir>("zu-pipewire")) {
+    chmod(dir_->path().c_str(), 0700);
+    SpawnOptions o;
+    o.argv = {"pipewire"};
+    // No session bus and no X server: the daemon needs neither, and must not find the user's.
+    o.env.unset("DISPLAY")
+        .set("XDG_RUNTIME_DIR", dir_->path())
+        .set("PIPEWIRE_CORE", name_)
+        .set("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    o.stdoutPath = o.stderrPath = dir_->file("pipewire.log");
+    proc_ = Process(o);
+    const std::string socket = dir_->file(name_);
+    bool up =
+        waitUntil([&] { return !proc_.running() || exists(socket); }, START_TIMEOUT, Millis(25));
+    if (!up || !proc_.running()) {
+        proc_.terminate(STOP_GRACE);
+        throw std::runtime_error("pipewire " + name_ + " did not come up (" + proc_.describeEnd() +
+                                 "):\n" + tailOfFile(dir_->file("pipewire.log")));
+    }
+}
+
+bool PipeWireServer::stop() {
+    return proc_.terminate(STOP_GRACE);
+}
+
+Environment PipeWireServer::jackLibrary(Environment base, const std::string& remote) {
+    std::string path = base.get("LD_LIBRARY_PATH");
+    return base.set("LD_LIBRARY_PATH", PIPEWIRE_LIBJACK_DIR + (path.empty() ? "" : ":" + path))
+        .set("PIPEWIRE_REMOTE", remote)
+        // The period of the jackd tests; PipeWire's own default is 1024 frames.
+        .set("PIPEWIRE_QUANTUM", "256/48000")
+        .set("JACK_NO_START_SERVER", "1");
+}
+
+Environment PipeWireServer::clientEnvironment(Environment base) const {
+    return jackLibrary(base, name_).set("XDG_RUNTIME_DIR", dir_->path());
+}
+
+std::string PipeWireServer::listing() const {
+    // This process has jackd's libjack loaded, so PipeWire's is asked from a child.
+    TempDir out("zu-pipewire-lsp");
+    SpawnOptions o;
+    o.argv = {"jack_lsp", "-c"};
+    o.env = clientEnvironment();
+    o.stdoutPath = out.file("ports");
+    Process lsp(o);
+    if (!lsp.wait(START_TIMEOUT) || lsp.exitCode() != 0) return "";
+    return readFile(out.file("ports"));
+}
+
+std::vector<std::string> PipeWireServer::ports() const {
+    std::vector<std::string> out;
+    std::istringstream lines(listing());
+    std::string line;
+    while (std::getline(lines, line))
+        if (!line.empty() && line[0] != ' ') out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> PipeWireServer::connections(const std::string& port) const {
+    std::vector<std::string> out;
+    std::istringstream lines(listing());
+    std::string line;
+    bool inPort = false;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line[0] != ' ')
+            inPort = line == port;
+        else if (inPort && line.size() > 3)
+            out.push_back(line.substr(3));
+    }
+    return out;
 }
 
 } // namespace zutest

@@ -1,8 +1,12 @@
-// The private servers a test runs against: an X server (Xvfb) and a JACK
-// server with the dummy backend. Both are stopped by PID in the destructor.
+// The private servers a test runs against: an X server (Xvfb) and a MIDI service,
+// either a JACK server with the dummy backend or a PipeWire daemon that JACK
+// clients reach through PipeWire's libjack. Each is stopped by PID in its destructor.
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -10,7 +14,7 @@
 
 namespace zutest {
 
-// A private Xvfb on the first free display number from 50 on.
+// A private Xvfb, started through tools/xvfb.sh: Xvfb picks a free display itself.
 class XvfbServer {
   public:
     // Starts the server and waits until it accepts connections; throws on failure.
@@ -25,50 +29,108 @@ class XvfbServer {
     void stop();
 
   private:
-    bool tryStart(int number);
-
     std::unique_ptr<TempDir> dir_;
     Process proc_;
     std::string display_;
 };
 
-// A private JACK server. JACK keeps at most eight servers in a registry that
-// outlives them, and a server that was killed keeps its entry; so a server is
-// always stopped with SIGTERM, and one that had to be killed is started again
-// under the same name and stopped cleanly, which frees its entry.
-class JackServer {
+// The MIDI services zu is tested on.
+enum class Service { Jack, PipeWire };
+// "Jack" or "PipeWire".
+std::string serviceName(Service service);
+// For GoogleTest's messages and test names.
+void PrintTo(Service service, std::ostream* os);
+
+// A private MIDI service that JACK clients reach through clientEnvironment().
+class MidiService {
   public:
-    // Starts "jackd -n name -d dummy" and waits until a client can connect; throws on failure.
-    explicit JackServer(const std::string& name);
-    ~JackServer() { stop(); }
-    JackServer(const JackServer&) = delete;
-    JackServer& operator=(const JackServer&) = delete;
+    virtual ~MidiService() = default;
+    MidiService(const MidiService&) = delete;
+    MidiService& operator=(const MidiService&) = delete;
 
     // "zu-e2e-<pid>-<n>", a new one per call.
     static std::string uniqueName(const std::string& prefix = "zu-e2e");
 
     const std::string& name() const { return name_; }
+    // The daemon's PID, for tests that kill or stall it.
+    pid_t pid() const { return proc_.pid(); }
     bool running() { return proc_.running(); }
-    // Stops the server; true when it went down cleanly the first time.
-    bool stop();
-    // The ports connected to port (full name "client:port"); empty when none or
-    // when the server cannot be reached.
-    std::vector<std::string> connections(const std::string& port) const;
+    // Stops the service; true when SIGTERM was enough.
+    virtual bool stop() = 0;
+    // After the service was killed or stalled, and every client has gone: frees what
+    // its name still holds; false when that failed.
+    virtual bool freeName() { return true; }
+    // Every port's full name, in the service's order; empty when it cannot be reached.
+    virtual std::vector<std::string> ports() const = 0;
+    // The ports connected to port (full name "client:port").
+    virtual std::vector<std::string> connections(const std::string& port) const = 0;
+    // The full name of the port shortName of a client whose name starts with client
+    // (a service may add a suffix to it); empty when there is none.
+    std::string portOf(const std::string& client, const std::string& shortName) const;
+    // The environment that sends JACK clients to this service and never starts one.
+    virtual Environment clientEnvironment(Environment base = Environment::current()) const = 0;
+
+  protected:
+    explicit MidiService(const std::string& name) : name_(name) {}
+
+    std::string name_;
+    Process proc_;
+};
+
+// Starts a private service of that kind under name; throws when it does not come up.
+std::unique_ptr<MidiService> startService(Service service, const std::string& name);
+// The environment in which JACK clients of that kind find no MIDI service at all.
+Environment withoutService(Service service, Environment base = Environment::current());
+
+// A private JACK server. JACK keeps at most eight servers in a registry that
+// outlives them, and a server that was killed keeps its entry; so a server is
+// always stopped with SIGTERM, and one that had to be killed is started again
+// under the same name and stopped cleanly, which frees its entry.
+class JackServer : public MidiService {
+  public:
+    // Starts "jackd -n name -d dummy" and waits until a client can connect; throws on failure.
+    explicit JackServer(const std::string& name);
+    ~JackServer() override { stop(); }
+
+    bool stop() override;
+    // Starts the server again under its name and stops it cleanly, then removes the
+    // semaphores that its lost clients could not remove.
+    bool freeName() override;
+    std::vector<std::string> ports() const override;
+    std::vector<std::string> connections(const std::string& port) const override;
     // Connects two ports by full name; false when JACK refuses.
     bool connect(const std::string& from, const std::string& to) const;
-    // Every port's full name, in the server's order.
-    std::vector<std::string> ports() const;
-    // The environment that sends JACK clients to this server and never starts one.
-    Environment clientEnvironment(Environment base = Environment::current()) const;
+    Environment clientEnvironment(Environment base = Environment::current()) const override;
 
   private:
     void start();
     bool reachable() const;
 
-    std::string name_;
     std::unique_ptr<TempDir> dir_;
-    Process proc_;
     bool stopped_ = false;
+};
+
+// A private PipeWire daemon: its own runtime directory (0700), core name and the
+// default configuration, whose dummy driver runs the graph without sound hardware
+// or a session manager. Clients reach it through PipeWire's libjack.
+class PipeWireServer : public MidiService {
+  public:
+    // Starts "pipewire" and waits for its socket; throws on failure.
+    explicit PipeWireServer(const std::string& name);
+    ~PipeWireServer() override { stop(); }
+
+    bool stop() override;
+    std::vector<std::string> ports() const override;
+    std::vector<std::string> connections(const std::string& port) const override;
+    Environment clientEnvironment(Environment base = Environment::current()) const override;
+    // PipeWire's libjack, a PIPEWIRE_REMOTE and a runtime directory of base's choosing.
+    static Environment jackLibrary(Environment base, const std::string& remote);
+
+  private:
+    // "jack_lsp -c" run as a client: every port, each followed by its connections indented.
+    std::string listing() const;
+
+    std::unique_ptr<TempDir> dir_;
 };
 
 } // namespace zutest

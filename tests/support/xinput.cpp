@@ -146,9 +146,12 @@ void XSession::keyUp(unsigned long keysym) {
 }
 
 void XSession::tapKey(unsigned long keysym, int holdMs) {
+    // keyUp waits until the server has taken the release, so its time stamp is already set.
+    std::this_thread::sleep_until(lastTapRelease_ + Millis(10));
     keyDown(keysym);
     pause(holdMs);
     keyUp(keysym);
+    lastTapRelease_ = std::chrono::steady_clock::now();
 }
 
 void XSession::buttonDown(unsigned button) {

@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -56,7 +57,9 @@ class XSession {
     void movePointer(Window w, int x, int y);
     void keyDown(unsigned long keysym);
     void keyUp(unsigned long keysym);
-    // Press, hold for holdMs, release.
+    // Press, hold for holdMs, release. The press comes at least 10 ms after the last
+    // tap's release: SDL takes a release followed by a press of the same key within
+    // 2 ms of server time for auto-repeat, and drops the release.
     void tapKey(unsigned long keysym, int holdMs = 30);
     void buttonDown(unsigned button = 1);
     void buttonUp(unsigned button = 1);
@@ -70,6 +73,7 @@ class XSession {
     void flush();
 
     Display* dpy_ = nullptr;
+    std::chrono::steady_clock::time_point lastTapRelease_;
 };
 
 } // namespace zutest

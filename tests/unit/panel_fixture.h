@@ -17,6 +17,7 @@
 #include "app/shell.h"
 #include "canvas.h"
 #include "midi/midi_cc.h"
+#include "pairing.h"
 
 using Message = std::vector<unsigned char>;
 
@@ -169,8 +170,5 @@ class PanelTest : public Canvas {
         return {b.label->x + b.label->w / 2, b.label->y + b.label->h / 2};
     }
 
-    static unsigned pairOf(const Dial& d) { return std::get<0>(d.ccPair).load(); }
-    static unsigned pairOf(const Button& b) { return std::get<0>(b.ccPair).load(); }
-    static void pair(Dial& d, int n) { std::get<0>(d.ccPair) = static_cast<unsigned char>(n); }
-    static void pair(Button& b, int n) { std::get<0>(b.ccPair) = static_cast<unsigned char>(n); }
+    template <class Mappable> static void pair(Mappable& control, int n) { pairWith(control, n); }
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "midi/ctrl_midi_cc_list.h"
+#include "pairing.h"
 #include "widgets/button.h"
 #include "widgets/dial.h"
 #include "widgets/label.h"
@@ -25,8 +26,7 @@ class Registry : public ::testing::Test {
             reg.registerCtrl(c);
     }
     std::vector<Control*> all() { return {&ch, &cc, &max, &min, &inrt, &value}; }
-    static void pair(Dial& d, int n) { std::get<0>(d.ccPair) = static_cast<unsigned char>(n); }
-    static void pair(Button& b, int n) { std::get<0>(b.ccPair) = static_cast<unsigned char>(n); }
+    template <class Mappable> static void pair(Mappable& control, int n) { pairWith(control, n); }
     static void select(Dial& d, bool on = true) { d.label->selected = on; }
 };
 
@@ -36,9 +36,6 @@ TEST(RegistryEmpty, FindsNothingCountsNothing) {
     EXPECT_EQ(nullptr, reg.getCtrlActive(Key{7, 0}));
     EXPECT_EQ(0, reg.numberCtrlsToSetCC());
     EXPECT_TRUE(reg.setSelectedCtrls().empty());
-    reg.setCCOn();
-    reg.setCCOff();
-    reg.deleteCtrlsCC();
 }
 
 TEST_F(Registry, LaterRegisteredControlWinsAndTheValueByteIsIgnored) {
@@ -120,17 +117,17 @@ TEST_F(Registry, DeletePairingsOnlyInLearnMode) {
     select(cc);
     value.label->selected = true;
     reg.deleteCtrlsCC();
-    EXPECT_EQ(20, std::get<0>(cc.ccPair).load()) << "outside learn mode nothing changes";
-    EXPECT_EQ(22, std::get<0>(value.ccPair).load());
+    EXPECT_EQ(20u, pairOf(cc)) << "outside learn mode nothing changes";
+    EXPECT_EQ(22u, pairOf(value));
 
     reg.setCCOn();
     select(cc);
     value.label->selected = true;
     reg.deleteCtrlsCC();
-    EXPECT_EQ(CC_NONE, std::get<0>(cc.ccPair).load());
+    EXPECT_EQ(CC_NONE, pairOf(cc));
     EXPECT_EQ(0, std::get<1>(cc.ccPair).load());
-    EXPECT_EQ(CC_NONE, std::get<0>(value.ccPair).load());
-    EXPECT_EQ(21, std::get<0>(ch.ccPair).load()) << "not selected";
+    EXPECT_EQ(CC_NONE, pairOf(value));
+    EXPECT_EQ(21u, pairOf(ch)) << "not selected";
 }
 
 TEST(RegistryLabels, ARegisteredLabelIsIgnoredEverywhere) {

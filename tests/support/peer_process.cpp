@@ -1,0 +1,71 @@
+#include "peer_process.h"
+
+#include <csignal>
+#include <sstream>
+#include <stdexcept>
+
+namespace zutest {
+
+namespace {
+const Millis READY_LIMIT(15000);
+const Millis STOP_GRACE(8000);
+} // namespace
+
+PeerProcess::PeerProcess(const std::string& program, const Environment& env)
+    : dir_(std::make_unique<TempDir>("zu-peer")) {
+    // A peer that died must fail the test, not end it with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    SpawnOptions o;
+    o.argv = {program};
+    o.env = env;
+    o.stdoutPath = dir_->file("out.txt");
+    o.stderrPath = dir_->file("err.txt");
+    o.stdinPipe = true;
+    proc_ = Process(o);
+    auto ready = [&] { return readFile(dir_->file("out.txt")).rfind("ready\n", 0) == 0; };
+    if (!waitUntil([&] { return ready() || !proc_.running(); }, READY_LIMIT) || !ready())
+        throw std::runtime_error("zu_midi_peer did not start (" + proc_.describeEnd() + "):\n" +
+                                 tailOfFile(dir_->file("err.txt")));
+}
+
+PeerProcess::~PeerProcess() {
+    proc_.terminate(STOP_GRACE);
+}
+
+void PeerProcess::send(int port, const std::vector<unsigned char>& bytes) {
+    std::lock_guard<std::mutex> lock(sending_);
+    proc_.writeStdin("send" + std::to_string(port) + " " + formatBytes(bytes) + "\n");
+}
+
+std::vector<MidiMessage> PeerProcess::reported() const {
+    std::vector<MidiMessage> all;
+    std::istringstream lines(readFile(dir_->file("out.txt")));
+    std::string line;
+    // Only whole lines: the last one may still be being written.
+    while (std::getline(lines, line) && !lines.eof()) {
+        if (line.rfind("recv ", 0) != 0) continue;
+        std::istringstream fields(line.substr(5));
+        MidiMessage m;
+        std::string rest;
+        fields >> m.micros;
+        std::getline(fields, rest);
+        if (parseBytes(rest, m.bytes)) all.push_back(std::move(m));
+    }
+    return all;
+}
+
+std::vector<MidiMessage> PeerProcess::received() const {
+    std::vector<MidiMessage> all = reported();
+    size_t skip = std::min(forgotten_.load(), all.size());
+    return std::vector<MidiMessage>(all.begin() + static_cast<long>(skip), all.end());
+}
+
+bool PeerProcess::waitForCount(size_t n, std::chrono::milliseconds timeout) const {
+    return waitUntil([&] { return received().size() >= n; }, timeout, Millis(5));
+}
+
+void PeerProcess::clearReceived() {
+    forgotten_ = reported().size();
+}
+
+} // namespace zutest
