@@ -158,25 +158,22 @@ class Servers:
         return env
 
     def start_x(self):
-        first = 50 + os.getpid() % 50
-        for n in list(range(first, 200)) + list(range(50, first)):
-            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
-                continue
-            log = open(os.path.join(self.tmp, "xvfb.log"), "w")
-            p = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "320x400x24", "-nolisten",
-                                  "tcp", "-noreset"], stdout=log, stderr=log, preexec_fn=die_with_parent)
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline and p.poll() is None:
-                if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                    try:
-                        XDisplay(":%d" % n).close()
-                        self.xvfb, self.display = p, ":%d" % n
-                        return
-                    except Failure:
-                        pass
-                time.sleep(0.02)
-            stop_process(p)  # taken meanwhile, or too slow: try the next number
-        raise Failure("no display number free for Xvfb")
+        # The same private X server the tests use: Xvfb picks a free display itself
+        # and writes its number once it takes connections.
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "xvfb.sh")
+        log = open(os.path.join(self.tmp, "xvfb.log"), "w")
+        p = subprocess.Popen(["bash", script], stdout=subprocess.PIPE, stderr=log, text=True,
+                             preexec_fn=die_with_parent)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: lines.put(p.stdout.readline()), daemon=True).start()
+        try:
+            number = lines.get(timeout=30).strip()
+        except queue.Empty:
+            number = ""
+        if not number.isdigit():
+            stop_process(p)
+            raise Failure("Xvfb did not start (see %s/xvfb.log)" % self.tmp)
+        self.xvfb, self.display = p, ":" + number
 
     def _jack_env(self):
         env = dict(os.environ)
