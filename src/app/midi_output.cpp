@@ -35,8 +35,7 @@ MidiOutput::~MidiOutput() {
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     RtMidiOut* out = s_->out.get();
     try {
-        if (!out)
-            throw RtMidiError("no MIDI output");
+        if (!out) throw RtMidiError("no MIDI output");
         out->openPort(port, name);
         open_ = out->isPortOpen();
     } catch (...) {
@@ -48,8 +47,7 @@ void MidiOutput::openPort(unsigned port, const std::string& name) {
         printf("Could not open MIDI out port %s", portName.c_str());
         fflush(stdout);
     }
-    if (open_)
-        worker_ = std::thread(&MidiOutput::run, s_);
+    if (open_) worker_ = std::thread(&MidiOutput::run, s_);
 }
 
 void MidiOutput::send(const std::vector<unsigned char>& msg) {
@@ -74,8 +72,7 @@ void MidiOutput::run(std::shared_ptr<Shared> s) {
     std::unique_lock<std::mutex> lock(s->m);
     while (true) {
         s->wake.wait(lock, [&s] { return s->stopping || !s->queue.empty(); });
-        if (s->queue.empty())
-            break; // stopping, and everything queued was handed over
+        if (s->queue.empty()) break; // stopping, and everything queued was handed over
         std::array<unsigned char, 3> msg = s->queue.front();
         s->queue.pop_front();
         lock.unlock();

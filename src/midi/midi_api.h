@@ -41,8 +41,7 @@ bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
 // JACK port waits for the server, which may have stopped answering. Past the limit
 // the object is left to that thread.
 template <class T> void destroyWithin(std::unique_ptr<T> obj, std::chrono::milliseconds limit) {
-    if (!obj)
-        return;
+    if (!obj) return;
     auto done = std::make_shared<std::atomic<bool>>(false);
     std::thread([o = obj.release(), done] {
         delete o;

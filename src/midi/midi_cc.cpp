@@ -194,4 +194,6 @@ void MidiCC::stop() {
     }
 }
 
-void MidiCC::closeInput() { destroyWithin(std::move(midiIn), std::chrono::milliseconds(500)); }
+void MidiCC::closeInput() {
+    destroyWithin(std::move(midiIn), std::chrono::milliseconds(500));
+}

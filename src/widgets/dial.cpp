@@ -28,8 +28,7 @@ static SDL_Surface* knobPicture() {
                 now.st_ino == seen.st_ino && now.st_size == seen.st_size &&
                 now.st_mtim.tv_sec == seen.st_mtim.tv_sec &&
                 now.st_mtim.tv_nsec == seen.st_mtim.tv_nsec;
-    if (same)
-        return cached;
+    if (same) return cached;
     SDL_Surface* fresh = SDL_LoadBMP_RW(SDL_RWFromFile("dial.bmp", "rb"), 1);
     if (fresh) {
         SDL_FreeSurface(cached);

@@ -47,7 +47,6 @@ void Label::render() {
         // Restart a whole blink period rather than overflow.
         blinkCounter = blinkCounter == INT_MAX - INT_MAX % 26 ? 0 : blinkCounter + 1;
         requestPaint(); // the blink counts painted frames
-
     }
     if (selected) {
         SDL_SetRenderDrawColor(renderer, textColor.r, textColor.g, textColor.b, textAlpha);

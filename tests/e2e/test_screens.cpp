@@ -43,7 +43,7 @@ Snapshot readPpm(const std::string& path) {
 
 class Screens : public ZuTest {
   protected:
-    ZuOptions zuOptions() {
+    ZuOptions zuOptions() override {
         ZuOptions o = ZuTest::zuOptions();
         o.env.set("LD_PRELOAD", ZU_FIXED_SEED);
         return o;
@@ -83,19 +83,10 @@ class Screens : public ZuTest {
         ADD_FAILURE() << name << ": " << differ << " pixels differ, the first at (" << firstX
                       << ", " << firstY << "); the window is in " << seen;
     }
-    void startWithFixedSeed() {
-        ASSERT_NO_FATAL_FAILURE(startMidi());
-        x = std::make_unique<XSession>(XEnvironment::instance->display());
-        zu = std::make_unique<ZuApp>(zuOptions());
-        window = x->waitForWindow("zu", START_LIMIT, zu->process().pid());
-        ASSERT_NE(0u, window);
-        ASSERT_TRUE(waitForFirstFrame());
-        pointAtWindow();
-    }
 };
 
 TEST_F(Screens, EveryStateLooksAsWhenEveryFrameWasPainted) {
-    ASSERT_NO_FATAL_FAILURE(startWithFixedSeed());
+    ASSERT_NO_FATAL_FAILURE(startAll());
     expectScreen("start");
 
     // CH held and dragged up three steps: the caption shows the number.

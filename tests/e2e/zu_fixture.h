@@ -81,7 +81,7 @@ class ZuTest : public ::testing::Test {
     // Starts zu and waits for its window (and its MIDI ports when MIDI runs).
     void startZu(bool withFont = true);
     // How startZu runs zu: the binary under test, its data files, the servers' environment.
-    ZuOptions zuOptions();
+    virtual ZuOptions zuOptions();
     // startMidi() and startZu(), then the pointer over the window.
     void startAll();
     // The zu under test: ZU_E2E_BINARY when set (another build), else this build's.
