@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "../midi/midi_advice.h"
+#include "display.h"
 #include "midi_output.h"
 #include "shell.h"
 
@@ -15,6 +17,15 @@ namespace {
     fflush(stdout);
     SDL_Quit();
     exit(1);
+}
+
+// A window that nobody can see leaves nothing to do.
+int noDisplay() {
+    printf("zu cannot start: there is no display to open its window on. Start zu from your "
+           "desktop session (over ssh: ssh -X), or check DISPLAY.\n");
+    fflush(stdout);
+    SDL_Quit();
+    return 1;
 }
 
 void setGlAttributes() {
@@ -41,12 +52,13 @@ int main(int, char**) {
         printf("dolek could not be initialized: %s", SDL_GetError());
         cannotStart("no video");
     }
+    if (windowUnseen(SDL_GetCurrentVideoDriver(), getenv("SDL_VIDEODRIVER"))) return noDisplay();
     setGlAttributes();
     SDL_Window* window =
         SDL_CreateWindow("zu", 20, 20, 88, 280, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
     if (!window) cannotStart("no window");
     SDL_GLContext context = SDL_GL_CreateContext(window);
-    if (context) gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress));
+    bool glLoaded = context && gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress));
     renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
     if (!renderer) cannotStart("no renderer");
     if (TTF_Init() == -1) {
@@ -64,8 +76,9 @@ int main(int, char**) {
     midiOut.openPort(0, "RtMidi Output");
     gen.ccMessage = {128, 0, 0};
     MidiCC::lockController();
+    adviseOnMidi(midiOut.found(), MidiCC::inputFound);
     Panel panel(gen, W, H);
-    if (glad_glViewport) // only when the loader found it
+    if (glLoaded && SDL_GL_GetCurrentContext()) // a GL call needs a current context
         glViewport(0, 0, 88, 280);
     SDL_SetRenderDrawColor(renderer, 16, 16, 16, 255);
     SDL_RenderClear(renderer);

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <cstdio>
 
-#include "../midi/midi_api.h"
-
 namespace {
 // How long quitting waits for a MIDI service that stopped answering.
 constexpr std::chrono::milliseconds CLOSE_LIMIT(500);
@@ -34,17 +32,16 @@ MidiOutput::~MidiOutput() {
 
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     RtMidiOut* out = s_->out.get();
-    try {
-        if (!out) throw RtMidiError("no MIDI output");
+    found_ = checkPorts(out);
+    if (out) {
+        // RtMidi reports a failure through its callback instead of throwing.
+        MidiReportWatch watch;
         out->openPort(port, name);
-        open_ = out->isPortOpen();
-    } catch (...) {
-        std::string portName;
-        try {
-            portName = out ? out->getPortName(port) : "";
-        } catch (...) {
-        }
-        printf("Could not open MIDI out port %s", portName.c_str());
+        open_ = !watch.errored() && out->isPortOpen();
+    }
+    found_.opened = open_;
+    if (!open_) {
+        printf("Could not open MIDI out port %s", out ? out->getPortName(port).c_str() : "");
         fflush(stdout);
     }
     if (open_) worker_ = std::thread(&MidiOutput::run, s_);
@@ -76,12 +73,9 @@ void MidiOutput::run(std::shared_ptr<Shared> s) {
         std::array<unsigned char, 3> msg = s->queue.front();
         s->queue.pop_front();
         lock.unlock();
-        try {
-            s->out->sendMessage(msg.data(), msg.size());
-            ++s->sent;
-        } catch (...) {
-            ++s->dropped;
-        }
+        MidiReportWatch watch;
+        s->out->sendMessage(msg.data(), msg.size());
+        ++(watch.errored() ? s->dropped : s->sent);
         lock.lock();
     }
     lock.unlock();

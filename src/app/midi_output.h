@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "../midi/midi_api.h"
+
 class MidiOutput {
   public:
     // Messages waiting beyond this are dropped: the service is not taking them.
@@ -29,6 +31,8 @@ class MidiOutput {
     void openPort(unsigned port, const std::string& name);
     // True once a port is open.
     bool isOpen() const { return open_; }
+    // What openPort found of the service and its ports.
+    const PortCheck& found() const { return found_; }
     // Queues a three-byte message in order; never blocks. Dropped while closed or full.
     void send(const std::vector<unsigned char>& msg);
     // Messages sent so far / dropped so far.
@@ -51,5 +55,6 @@ class MidiOutput {
 
     std::shared_ptr<Shared> s_ = std::make_shared<Shared>();
     bool open_ = false;
+    PortCheck found_;
     std::thread worker_;
 };

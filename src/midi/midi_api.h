@@ -11,13 +11,18 @@
 #include <thread>
 #include <vector>
 
+#include "library_noise.h"
+
 // Tells once per run that MIDI cannot be used at all.
 void reportNoMidi(const std::string& why);
 
 // Builds a T (RtMidiIn or RtMidiOut) with the default API or, when that throws,
-// with each compiled API in turn. Returns null when none works; never throws.
+// with each compiled API in turn, keeping the libraries' messages back. The object
+// reports errors through onMidiReport instead of throwing. Returns null when no API
+// works; never throws.
 template <class T, class... Args>
 std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
+    quietLibraries();
     std::vector<RtMidi::Api> apis{RtMidi::UNSPECIFIED};
     std::vector<RtMidi::Api> compiled;
     RtMidi::getCompiledApi(compiled);
@@ -25,13 +30,39 @@ std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
     std::string why = "no MIDI API is compiled in";
     for (RtMidi::Api api : apis) {
         try {
-            return std::make_unique<T>(api, clientName, args...);
+            std::unique_ptr<T> made;
+            {
+                CerrCapture held;
+                made = std::make_unique<T>(api, clientName, args...);
+            }
+            made->setErrorCallback(onMidiReport);
+            return made;
         } catch (const RtMidiError& e) {
             why = e.getMessage();
         }
     }
     reportNoMidi(why);
     return nullptr;
+}
+
+// What opening one port found, for the advice at start-up.
+struct PortCheck {
+    RtMidi::Api api = RtMidi::UNSPECIFIED; // UNSPECIFIED: no object
+    bool answered = false;                 // the MIDI service answered (a JACK server runs)
+    unsigned ports = 0;                    // ports listed before opening
+    bool opened = false;                   // the port is open
+};
+
+// The API of obj (null allowed), its port count, and whether its service answered
+// the count; RtMidi's JACK objects retry the server then. Never throws.
+template <class T> PortCheck checkPorts(T* obj) {
+    PortCheck c;
+    if (!obj) return c;
+    c.api = obj->getCurrentApi();
+    MidiReportWatch watch;
+    c.ports = obj->getPortCount();
+    c.answered = !watch.reported();
+    return c;
 }
 
 // Waits until flag is set or limit has passed; true when it was set.

@@ -23,6 +23,7 @@ std::atomic<bool> MidiCC::doneCC{false};
 std::atomic<bool> MidiCC::listenCC{false};
 Dialog* MidiCC::dlgCC = nullptr;
 std::function<void(int, int)> MidiCC::pairChanged;
+PortCheck MidiCC::inputFound;
 
 namespace {
 // Destroyed before the task handles: a process that exits from inside the frame
@@ -52,17 +53,18 @@ bool listenIntake(const std::vector<unsigned char>& msg, int& number, int& value
 }
 
 void MidiCC::lockController() {
-    if (!midiIn || midiIn->getPortCount() == 0) {
+    inputFound = checkPorts(midiIn.get());
+    if (inputFound.ports == 0) {
         printf("No ports available!\n");
         fflush(stdout);
     }
-    try {
-        if (!midiIn) return;
-        midiIn->openPort(1, "RtMidi Input");
-        midiIn->ignoreTypes(false, false, false);
-    } catch (...) {
-        // Runs on without input; the tasks then never receive anything.
-    }
+    if (!midiIn) return;
+    // RtMidi reports a failure through its callback instead of throwing; without
+    // input the tasks never receive anything.
+    MidiReportWatch watch;
+    midiIn->openPort(1, "RtMidi Input");
+    inputFound.opened = !watch.errored() && midiIn->isPortOpen();
+    if (inputFound.opened) midiIn->ignoreTypes(false, false, false);
 }
 
 bool MidiCC::poll() {

@@ -12,6 +12,7 @@
 #include <rtmidi/RtMidi.h>
 
 #include "ctrl_midi_cc_list.h"
+#include "midi_api.h"
 
 class Dialog;
 
@@ -41,6 +42,7 @@ class MidiCC {
     // Called on the listen task with each pair it publishes that differs from the pair
     // before; set once before the first listen task starts. Must not block.
     static std::function<void(int number, int value)> pairChanged;
+    static PortCheck inputFound; // what lockController found
 
     // Opens input port 1; prints "No ports available!" when there are none; never throws.
     static void lockController();
