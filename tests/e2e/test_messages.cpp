@@ -1,0 +1,150 @@
+// What zu writes at start-up: one line of advice instead of the MIDI libraries'
+// messages (ZU_VERBOSE=1 brings those back), and one line when there is no display.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "zu_fixture.h"
+
+namespace zutest {
+namespace {
+
+const char* NO_SERVICE = "zu found no MIDI service: neither the ALSA sequencer nor a JACK "
+                         "server is running. Start JACK or PipeWire, then start zu again and "
+                         "it connects.\n";
+const char* NO_DISPLAY = "zu cannot start: there is no display to open its window on. Start zu "
+                         "from your desktop session (over ssh: ssh -X), or check DISPLAY.\n";
+
+size_t lines(const std::string& text) {
+    size_t n = std::count(text.begin(), text.end(), '\n');
+    return n + (!text.empty() && text.back() != '\n' ? 1 : 0);
+}
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class Messages : public ZuTest {
+  protected:
+    std::unique_ptr<TempDir> runtimeDir;
+
+    // A JACK server with no client but zu's.
+    void startBareJack() {
+        ASSERT_NO_FATAL_FAILURE(startMidi());
+        peer.reset();
+    }
+    // Starts zu with options and waits until stdout holds text.
+    void startUntil(const ZuOptions& o, const std::string& text) {
+        zu = std::make_unique<ZuApp>(o);
+        ASSERT_TRUE(zu->waitForOutput(text, START_LIMIT)) << zu->output() << zu->errors();
+    }
+    // Ends zu with SIGTERM, which it takes as a quit.
+    void quitZu() {
+        EXPECT_TRUE(zu->stop()) << "zu needed SIGKILL";
+        EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
+    }
+    // As a user over ssh meets it: neither DISPLAY nor SDL_VIDEODRIVER nor a Wayland
+    // session, and a runtime directory of the user's own.
+    ZuOptions withoutDisplay() {
+        runtimeDir = std::make_unique<TempDir>("zu-runtime");
+        ZuOptions o = zuOptions();
+        o.env.unset("DISPLAY").unset("SDL_VIDEODRIVER").unset("WAYLAND_DISPLAY");
+        o.env.set("XDG_RUNTIME_DIR", runtimeDir->path());
+        return o;
+    }
+};
+
+TEST_F(Messages, NoMidiServiceGivesTheProgramsLinesAndOneAdvice) {
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    pointAtWindow();
+    tap(XK_q);
+    expectExit(0);
+    EXPECT_EQ(std::string("Could not open MIDI out port No ports available!\n") + NO_SERVICE,
+              zu->output());
+    EXPECT_EQ("", zu->errors()) << "the MIDI libraries' lines are held back";
+    EXPECT_LE(lines(zu->output()) + lines(zu->errors()), 4u);
+}
+
+TEST_F(Messages, WorkingJackWritesNothing) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    EXPECT_EQ(3u, trigger().size()) << "zu sends";
+    tap(XK_q);
+    expectExit(0);
+    EXPECT_EQ("", zu->output());
+    EXPECT_EQ("", zu->errors());
+}
+
+TEST_F(Messages, VerboseBringsBackTheLibrariesLines) {
+    ZuOptions o = zuOptions();
+    o.env.set("ZU_VERBOSE", "1");
+    ASSERT_NO_FATAL_FAILURE(startUntil(o, NO_SERVICE));
+    quitZu();
+    std::string err = zu->errors();
+    // RtMidi's, held while the objects were built and then through its callback.
+    EXPECT_TRUE(has(err, "MidiOutJack::initialize: JACK server not running?"));
+    EXPECT_TRUE(has(err, "MidiInJack::openPort: JACK error creating port"));
+    EXPECT_TRUE(has(err, "Cannot connect to server socket")) << "libjack's";
+    bool noSequencer = access("/dev/snd/seq", F_OK) != 0;
+    EXPECT_TRUE(!noSequencer || has(err, "ALSA lib ")) << "ALSA lib's";
+    // What zu itself says does not change.
+    EXPECT_EQ(std::string("Could not open MIDI out port No ports available!\n") + NO_SERVICE,
+              zu->output());
+}
+
+TEST_F(Messages, NoPortsOnAWorkingJackGiveOneLine) {
+    ASSERT_NO_FATAL_FAILURE(startBareJack());
+    ASSERT_NO_FATAL_FAILURE(startUntil(zuOptions(), "zu is not connected"));
+    quitZu();
+    std::string out = zu->output();
+    EXPECT_EQ(1u, lines(out)) << out;
+    EXPECT_TRUE(has(out, "on JACK it finds no port to send to (output port 0) and no second port "
+                         "to read from (input port 1)"))
+        << out;
+    EXPECT_EQ("", zu->errors());
+}
+
+TEST_F(Messages, OnlyTheMissingPortIsNamed) {
+    ASSERT_NO_FATAL_FAILURE(startBareJack());
+    {
+        // Something to send to, but nothing sends: no input port 1.
+        RtMidiIn synth(RtMidi::UNIX_JACK, "zu-synth");
+        synth.openVirtualPort("in");
+        ASSERT_NO_FATAL_FAILURE(startUntil(zuOptions(), "zu is not connected"));
+        quitZu();
+        EXPECT_TRUE(has(zu->output(), "no second port to read from (input port 1)"))
+            << zu->output();
+        EXPECT_FALSE(has(zu->output(), "output port 0")) << zu->output();
+    }
+    {
+        // Two ports send, nothing receives: no output port 0.
+        RtMidiOut first(RtMidi::UNIX_JACK, "zu-pads"), second(RtMidi::UNIX_JACK, "zu-knobs");
+        first.openVirtualPort("out");
+        second.openVirtualPort("out");
+        ASSERT_NO_FATAL_FAILURE(startUntil(zuOptions(), "zu is not connected"));
+        quitZu();
+        EXPECT_TRUE(has(zu->output(), "no port to send to (output port 0)")) << zu->output();
+        EXPECT_FALSE(has(zu->output(), "input port 1")) << zu->output();
+        EXPECT_EQ(1u, lines(zu->output())) << zu->output();
+    }
+}
+
+TEST_F(Messages, NoDisplayWithoutMidiEndsWithOneLine) {
+    zu = std::make_unique<ZuApp>(withoutDisplay());
+    expectExit(1);
+    EXPECT_EQ(NO_DISPLAY, zu->output());
+    EXPECT_EQ("", zu->errors());
+}
+
+TEST_F(Messages, NoDisplayWithMidiEndsWithOneLine) {
+    ASSERT_NO_FATAL_FAILURE(startMidi());
+    zu = std::make_unique<ZuApp>(withoutDisplay());
+    expectExit(1);
+    EXPECT_EQ(NO_DISPLAY, zu->output());
+    EXPECT_EQ("", zu->errors());
+}
+
+} // namespace
+} // namespace zutest
