@@ -33,12 +33,7 @@ MidiOutput::~MidiOutput() {
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     RtMidiOut* out = s_->out.get();
     found_ = checkPorts(out);
-    if (out) {
-        // RtMidi reports a failure through its callback instead of throwing.
-        MidiReportWatch watch;
-        out->openPort(port, name);
-        open_ = !watch.errored() && out->isPortOpen();
-    }
+    open_ = out && openReported(*out, port, name);
     found_.opened = open_;
     if (!open_) {
         printf("Could not open MIDI out port %s", out ? out->getPortName(port).c_str() : "");

@@ -65,6 +65,14 @@ template <class T> PortCheck checkPorts(T* obj) {
     return c;
 }
 
+// Opens port number port of obj as name; true when it is open and RtMidi reported
+// no error (it reports through onMidiReport instead of throwing).
+template <class T> bool openReported(T& obj, unsigned port, const std::string& name) {
+    MidiReportWatch watch;
+    obj.openPort(port, name);
+    return !watch.errored() && obj.isPortOpen();
+}
+
 // Waits until flag is set or limit has passed; true when it was set.
 bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
 

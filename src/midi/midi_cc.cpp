@@ -58,12 +58,8 @@ void MidiCC::lockController() {
         printf("No ports available!\n");
         fflush(stdout);
     }
-    if (!midiIn) return;
-    // RtMidi reports a failure through its callback instead of throwing; without
-    // input the tasks never receive anything.
-    MidiReportWatch watch;
-    midiIn->openPort(1, "RtMidi Input");
-    inputFound.opened = !watch.errored() && midiIn->isPortOpen();
+    // Without input the tasks never receive anything.
+    inputFound.opened = midiIn && openReported(*midiIn, 1, "RtMidi Input");
     if (inputFound.opened) midiIn->ignoreTypes(false, false, false);
 }
 
