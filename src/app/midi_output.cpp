@@ -33,10 +33,12 @@ MidiOutput::~MidiOutput() {
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     RtMidiOut* out = s_->out.get();
     found_ = checkPorts(out);
-    open_ = out && openReported(*out, port, name);
+    open_ = openReported(out, found_, port, name);
     found_.opened = open_;
     if (!open_) {
-        printf("Could not open MIDI out port %s", out ? out->getPortName(port).c_str() : "");
+        // Asking a service that did not answer for a name gives none, and noise.
+        std::string portName = found_.answered ? out->getPortName(port) : "";
+        printf("Could not open MIDI out port %s", portName.c_str());
         fflush(stdout);
     }
     if (open_) worker_ = std::thread(&MidiOutput::run, s_);

@@ -65,12 +65,16 @@ template <class T> PortCheck checkPorts(T* obj) {
     return c;
 }
 
-// Opens port number port of obj as name; true when it is open and RtMidi reported
-// no error (it reports through onMidiReport instead of throwing).
-template <class T> bool openReported(T& obj, unsigned port, const std::string& name) {
+// Opens port number port of obj (null allowed) as name, where checkPorts found that
+// its service answered; true when it is open and RtMidi reported no error (it
+// reports through onMidiReport instead of throwing). Without an answer nothing is
+// tried: RtMidi would hand libjack a null client, which PipeWire's reports on stderr.
+template <class T>
+bool openReported(T* obj, const PortCheck& found, unsigned port, const std::string& name) {
+    if (!obj || !found.answered) return false;
     MidiReportWatch watch;
-    obj.openPort(port, name);
-    return !watch.errored() && obj.isPortOpen();
+    obj->openPort(port, name);
+    return !watch.errored() && obj->isPortOpen();
 }
 
 // Waits until flag is set or limit has passed; true when it was set.

@@ -59,7 +59,7 @@ void MidiCC::lockController() {
         fflush(stdout);
     }
     // Without input the tasks never receive anything.
-    inputFound.opened = midiIn && openReported(*midiIn, 1, "RtMidi Input");
+    inputFound.opened = openReported(midiIn.get(), inputFound, 1, "RtMidi Input");
     if (inputFound.opened) midiIn->ignoreTypes(false, false, false);
 }
 

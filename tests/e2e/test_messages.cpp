@@ -29,13 +29,29 @@ bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// Sends this process's JACK clients to a server while it lives.
+class JackServerNamed {
+  public:
+    explicit JackServerNamed(const std::string& name) {
+        const char* was = getenv("JACK_DEFAULT_SERVER");
+        if (was) former_ = std::make_unique<std::string>(was);
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    }
+    ~JackServerNamed() {
+        if (former_)
+            setenv("JACK_DEFAULT_SERVER", former_->c_str(), 1);
+        else
+            unsetenv("JACK_DEFAULT_SERVER");
+    }
+
+  private:
+    std::unique_ptr<std::string> former_;
+};
+
 class Messages : public ZuTest {
   protected:
     // A JACK server with no client but zu's.
-    void startBareJack() {
-        ASSERT_NO_FATAL_FAILURE(startMidi());
-        peer.reset();
-    }
+    void startBareJack() { midi = startService(Service::Jack, MidiService::uniqueName()); }
     // Starts zu with options and waits until stdout holds text.
     void startUntil(const ZuOptions& o, const std::string& text) {
         zu = std::make_unique<ZuApp>(o);
@@ -61,7 +77,9 @@ class Messages : public ZuTest {
     }
 };
 
-TEST_F(Messages, NoMidiServiceGivesTheProgramsLinesAndOneAdvice) {
+class MessagesOnEachService : public OnEachService<Messages> {};
+
+TEST_P(MessagesOnEachService, NoMidiServiceGivesTheProgramsLinesAndOneAdvice) {
     ASSERT_NO_FATAL_FAILURE(startZu());
     pointAtWindow();
     tap(XK_q);
@@ -71,7 +89,7 @@ TEST_F(Messages, NoMidiServiceGivesTheProgramsLinesAndOneAdvice) {
     EXPECT_LE(lines(zu->output()) + lines(zu->errors()), 4u);
 }
 
-TEST_F(Messages, WorkingJackWritesNothing) {
+TEST_P(MessagesOnEachService, AWorkingServiceWritesNothing) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     EXPECT_EQ(3u, trigger().size()) << "zu sends";
     tap(XK_q);
@@ -80,15 +98,19 @@ TEST_F(Messages, WorkingJackWritesNothing) {
     EXPECT_EQ("", zu->errors());
 }
 
+ZU_ON_EACH_SERVICE(MessagesOnEachService);
+
 TEST_F(Messages, VerboseBringsBackTheLibrariesLines) {
     ZuOptions o = zuOptions();
     o.env.set("ZU_VERBOSE", "1");
     ASSERT_NO_FATAL_FAILURE(startUntil(o, NO_SERVICE));
     quitZu();
     std::string err = zu->errors();
-    // RtMidi's, held while the objects were built and then through its callback.
-    EXPECT_TRUE(has(err, "MidiOutJack::initialize: JACK server not running?"));
-    EXPECT_TRUE(has(err, "MidiInJack::openPort: JACK error creating port"));
+    // RtMidi's: held while the output was built, then through its callback.
+    const std::string notRunning = "MidiOutJack::initialize: JACK server not running?";
+    size_t first = err.find(notRunning);
+    ASSERT_NE(std::string::npos, first) << err;
+    EXPECT_NE(std::string::npos, err.find(notRunning, first + 1)) << err;
     EXPECT_TRUE(has(err, "Cannot connect to server socket")) << "libjack's";
     bool noSequencer = access("/dev/snd/seq", F_OK) != 0;
     EXPECT_TRUE(!noSequencer || has(err, "ALSA lib ")) << "ALSA lib's";
@@ -112,6 +134,7 @@ TEST_F(Messages, OnlyTheMissingPortIsNamed) {
     ASSERT_NO_FATAL_FAILURE(startBareJack());
     {
         // Something to send to, but nothing sends: no input port 1.
+        JackServerNamed here(midi->name());
         RtMidiIn synth(RtMidi::UNIX_JACK, "zu-synth");
         synth.openVirtualPort("in");
         ASSERT_NO_FATAL_FAILURE(startUntil(zuOptions(), "zu is not connected"));
@@ -122,6 +145,7 @@ TEST_F(Messages, OnlyTheMissingPortIsNamed) {
     }
     {
         // Two ports send, nothing receives: no output port 0.
+        JackServerNamed here(midi->name());
         RtMidiOut first(RtMidi::UNIX_JACK, "zu-pads"), second(RtMidi::UNIX_JACK, "zu-knobs");
         first.openVirtualPort("out");
         second.openVirtualPort("out");
