@@ -1,10 +1,8 @@
-// What zu tells the user at start-up: the MIDI advice line, the libraries' messages
-// held back, and the check for a display nobody can see.
+// What zu tells the user at start-up: the MIDI advice line, RtMidi's reports counted
+// per thread, and the check for a display nobody can see.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <iostream>
-#include <sstream>
 #include <thread>
 
 #include "app/display.h"
@@ -121,28 +119,6 @@ TEST(LibraryNoise, ReportsAreCountedOnTheirOwnThread) {
     onMidiReport(RtMidiError::INVALID_PARAMETER, "an error", nullptr);
     EXPECT_TRUE(watch.errored());
     EXPECT_FALSE(MidiReportWatch().reported()) << "a new watch starts clean";
-}
-
-TEST(LibraryNoise, CerrIsHeldBackAndRestored) {
-    if (librariesVerbose()) GTEST_SKIP() << "ZU_VERBOSE shows what is held";
-    std::ostringstream seen;
-    std::streambuf* former = std::cerr.rdbuf(seen.rdbuf());
-    {
-        CerrCapture held;
-        std::cerr << "MidiInAlsa::initialize: error\n";
-    }
-    std::cerr << "after";
-    std::cerr.rdbuf(former);
-    EXPECT_EQ("after", seen.str());
-}
-
-TEST(LibraryNoise, MidiObjectsReportInsteadOfThrowing) {
-    std::unique_ptr<RtMidiOut> out = makeMidi<RtMidiOut>("zu-unit-out");
-    if (!out) GTEST_SKIP() << "no MIDI API";
-    // Without a server the port cannot be made; with one, port 99 is not there.
-    MidiReportWatch watch;
-    EXPECT_NO_THROW(out->openPort(99, "zu-unit"));
-    EXPECT_TRUE(watch.reported());
 }
 
 } // namespace
