@@ -34,6 +34,13 @@ void onAlsaMessage(const char* file, int line, const char* function, int err, co
 void onJackMessage(const char* text) {
     if (librariesVerbose()) fprintf(stderr, "%s\n", text);
 }
+
+// Takes everything and keeps nothing.
+class Discard : public std::streambuf {
+  protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
 } // namespace
 
 bool librariesVerbose() {
@@ -47,6 +54,10 @@ void quietLibraries() {
         snd_lib_error_set_handler(onAlsaMessage);
         jack_set_error_function(onJackMessage);
         jack_set_info_function(onJackMessage);
+        // RtMidi also writes straight to std::cerr from its own threads, e.g. for every
+        // message past a full input queue; zu itself never writes there.
+        static Discard discard;
+        if (!librariesVerbose()) std::cerr.rdbuf(&discard);
         return true;
     }();
     (void)done;

@@ -8,8 +8,9 @@
 #include <streambuf>
 #include <string>
 
-// Hands libjack's and ALSA lib's messages to zu, reading ZU_VERBOSE; only the first
-// call acts. Must run before the first RtMidi object is built. Never throws.
+// Hands libjack's and ALSA lib's messages to zu and, unless verbose, silences
+// std::cerr for the run, reading ZU_VERBOSE; only the first call acts. Must run
+// before the first RtMidi object is built. Never throws.
 void quietLibraries();
 // True when ZU_VERBOSE asks for the libraries' messages on stderr.
 bool librariesVerbose();
