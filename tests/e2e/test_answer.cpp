@@ -8,14 +8,15 @@
 namespace zutest {
 namespace {
 
-constexpr unsigned SDL_KEYDOWN_TYPE = 0x300;
+constexpr unsigned SDL_KEYDOWN_TYPE = 0x300, SDL_KEYUP_TYPE = 0x301;
 constexpr unsigned char PAD_CC = 21;
 // A frame's work is a few percent of its sleep, so a few tries find one in a sleep.
 constexpr int TRIES = 20;
 
 struct FrameLog {
     std::vector<std::pair<long long, long long>> frames; // (top, end) in us
-    std::vector<long long> keys, pads;                   // when a key-down or a pad press was taken
+    std::vector<long long> paints;                       // ends of the frames that painted
+    std::vector<long long> keys, keyUps, pads; // when a key-down, key-up or pad press was taken
 };
 
 class Answer : public ZuTest {
@@ -36,12 +37,15 @@ class Answer : public ZuTest {
             std::string first;
             words >> first;
             long long t = 0, a = 0, b = 0;
-            if (first == "event" && words >> t >> a && a == SDL_KEYDOWN_TYPE)
-                log.keys.push_back(t);
+            if (first == "event" && words >> t >> a &&
+                (a == SDL_KEYDOWN_TYPE || a == SDL_KEYUP_TYPE))
+                (a == SDL_KEYDOWN_TYPE ? log.keys : log.keyUps).push_back(t);
             else if (first == "midi" && words >> t >> a >> b && a == PAD_CC && b == 127)
                 log.pads.push_back(t);
-            else if (first != "event" && first != "midi" && words >> a)
+            else if (first != "event" && first != "midi" && words >> a) {
                 log.frames.push_back({std::stoll(first) - a, std::stoll(first)});
+                if (words >> b && b == 1) log.paints.push_back(std::stoll(first));
+            }
         }
         return log;
     }
@@ -79,9 +83,18 @@ TEST_F(Answer, KeysAndPadsAreTakenDuringTheFramesSleep) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     expectTakenInASleep(
         [&] {
-            size_t sent = peer->receivedCount();
+            size_t sent = peer->receivedCount(), ups = readLog().keyUps.size();
             x->tapKey(XK_r);
             EXPECT_TRUE(peer->waitForCount(sent + 1, answerLimit)) << "r sent nothing";
+            // Let go, and shown so, before the value button is looked at again.
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    FrameLog log = readLog();
+                    return log.keyUps.size() > ups && !log.paints.empty() &&
+                           log.paints.back() > log.keyUps.back();
+                },
+                answerLimit))
+                << "r was never let go";
         },
         [&] { return readLog().keys; }, "r");
 
