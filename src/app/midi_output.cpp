@@ -33,21 +33,19 @@ MidiOutput::~MidiOutput() {
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     RtMidiOut* out = s_->out.get();
     found_ = checkPorts(out);
-    open_ = openReported(out, found_, port, name);
-    found_.opened = open_;
-    if (!open_) {
+    if (!openReported(out, found_, port, name)) {
         // Asking a service that did not answer for a name gives none, and noise.
         std::string portName = found_.answered ? out->getPortName(port) : "";
         printf("Could not open MIDI out port %s", portName.c_str());
         fflush(stdout);
     }
-    if (open_) worker_ = std::thread(&MidiOutput::run, s_);
+    if (isOpen()) worker_ = std::thread(&MidiOutput::run, s_);
 }
 
 void MidiOutput::send(const std::vector<unsigned char>& msg) {
     // Nothing can be delivered through a port that never opened, and RtMidi's JACK
     // output would spin forever once its buffer filled.
-    if (!open_ || msg.size() < 3) {
+    if (!isOpen() || msg.size() < 3) {
         ++s_->dropped;
         return;
     }

@@ -30,7 +30,7 @@ class MidiOutput {
     // and the port's name, and stays closed.
     void openPort(unsigned port, const std::string& name);
     // True once a port is open.
-    bool isOpen() const { return open_; }
+    bool isOpen() const { return found_.opened; }
     // What openPort found of the service and its ports.
     const PortCheck& found() const { return found_; }
     // Queues a three-byte message in order; never blocks. Dropped while closed or full.
@@ -54,7 +54,6 @@ class MidiOutput {
     static void run(std::shared_ptr<Shared> s);
 
     std::shared_ptr<Shared> s_ = std::make_shared<Shared>();
-    bool open_ = false;
     PortCheck found_;
     std::thread worker_;
 };

@@ -66,15 +66,18 @@ template <class T> PortCheck checkPorts(T* obj) {
 }
 
 // Opens port number port of obj (null allowed) as name, where checkPorts found that
-// its service answered; true when it is open and RtMidi reported no error (it
-// reports through onMidiReport instead of throwing). Without an answer nothing is
-// tried: RtMidi would hand libjack a null client, which PipeWire's reports on stderr.
+// its service answered; sets found.opened, true when it is open and RtMidi reported
+// no error (it reports through onMidiReport instead of throwing). Without an answer
+// nothing is tried: RtMidi would hand libjack a null client, which PipeWire's reports
+// on stderr.
 template <class T>
-bool openReported(T* obj, const PortCheck& found, unsigned port, const std::string& name) {
+bool openReported(T* obj, PortCheck& found, unsigned port, const std::string& name) {
+    found.opened = false;
     if (!obj || !found.answered) return false;
     MidiReportWatch watch;
     obj->openPort(port, name);
-    return !watch.errored() && obj->isPortOpen();
+    found.opened = !watch.errored() && obj->isPortOpen();
+    return found.opened;
 }
 
 // Waits until flag is set or limit has passed; true when it was set.

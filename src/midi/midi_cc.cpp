@@ -59,8 +59,8 @@ void MidiCC::lockController() {
         fflush(stdout);
     }
     // Without input the tasks never receive anything.
-    inputFound.opened = openReported(midiIn.get(), inputFound, 1, "RtMidi Input");
-    if (inputFound.opened) midiIn->ignoreTypes(false, false, false);
+    if (openReported(midiIn.get(), inputFound, 1, "RtMidi Input"))
+        midiIn->ignoreTypes(false, false, false);
 }
 
 bool MidiCC::poll() {
