@@ -86,7 +86,6 @@ TEST_P(MessagesOnEachService, NoMidiServiceGivesTheProgramsLinesAndOneAdvice) {
     expectExit(0);
     EXPECT_EQ(NO_PORTS + NO_SERVICE, zu->output());
     EXPECT_EQ("", zu->errors()) << "the MIDI libraries' lines are held back";
-    EXPECT_LE(lines(zu->output()) + lines(zu->errors()), 4u);
 }
 
 TEST_P(MessagesOnEachService, AWorkingServiceWritesNothing) {
