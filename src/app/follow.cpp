@@ -56,10 +56,6 @@ void followDial(Follow& f, Dial& d, int val, Generator& gen) {
 }
 } // namespace
 
-void followStep(Follow& f, const CCPair& incomingCC, Panel& panel, Generator& gen) {
-    followPair(f, std::get<0>(incomingCC), std::get<1>(incomingCC), panel, gen);
-}
-
 void followNewPair(Follow& f, int number, int val, Panel& panel, Generator& gen) {
     if (number == f.lastNumber && val == f.lastValue) return;
     f.lastNumber = number;

@@ -18,9 +18,8 @@ struct Follow {
 // Frames with an unchanged value before a moved dial shows its name again.
 constexpr int CAPTION_FRAMES = 8;
 
-// One step for the pair in incomingCC: presses/releases a paired button or turns a paired dial.
-void followStep(Follow& f, const CCPair& incomingCC, Panel& panel, Generator& gen);
-// One step for the pair (number, val).
+// One step for the pair (number, val): presses/releases a paired button or turns a
+// paired dial.
 void followPair(Follow& f, int number, int val, Panel& panel, Generator& gen);
 // A new pair from the listen task, stepped the moment it arrives; one the frame
 // step already took is not stepped again.

@@ -14,7 +14,7 @@ class FollowTest : public PanelTest {
     void frame(int number, int val) {
         std::get<0>(incoming) = number;
         std::get<1>(incoming) = val;
-        followStep(f, incoming, *panel, gen);
+        followFrame(f, incoming, *panel, gen);
     }
     bool held() {
         const Label& l = *panel->valueButton.label;
@@ -30,7 +30,7 @@ class FollowTest : public PanelTest {
 TEST_F(FollowTest, TheStartPairMovesNothing) {
     Panel& p = *panel;
     for (int i = 0; i < 20; ++i)
-        followStep(f, incoming, p, gen);
+        followFrame(f, incoming, p, gen);
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(loose());
     EXPECT_EQ("0", p.valueButton.label->text.str());
