@@ -6,8 +6,8 @@
 #include <ctime>
 
 #include "../midi/midi_advice.h"
+#include "../midi/midi_output.h"
 #include "display.h"
-#include "midi_output.h"
 #include "shell.h"
 
 namespace {
@@ -77,6 +77,7 @@ int main(int, char**) {
     gen.ccMessage = {128, 0, 0};
     MidiCC::lockController();
     adviseOnMidi(midiOut.found(), MidiCC::inputFound);
+    MidiLink::keep();
     Panel panel(gen, W, H);
     if (glLoaded && SDL_GL_GetCurrentContext()) // a GL call needs a current context
         glViewport(0, 0, 88, 280);
@@ -98,6 +99,7 @@ int main(int, char**) {
     if (context) SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(window);
     SDL_Quit();
+    MidiLink::end();
     MidiCC::closeInput();
     return 0;
 }

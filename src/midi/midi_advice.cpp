@@ -45,7 +45,7 @@ std::string midiAdvice(const PortCheck& out, const PortCheck& in) {
     std::string start = !out.opened && in.ports > 0 ? "\n" : "";
     if (!out.answered && !in.answered)
         return start + "zu found no MIDI service: neither the ALSA sequencer nor a JACK server is "
-                       "running. Start JACK or PipeWire, then start zu again and it connects.\n";
+                       "running. Start JACK or PipeWire and zu connects to it.\n";
     std::vector<Trouble> found = troubles(out, in);
     if (found.empty()) return "";
     std::vector<std::string> whats, fixes;

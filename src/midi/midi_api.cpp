@@ -1,6 +1,7 @@
 #include "midi_api.h"
 
 #include <atomic>
+#include <mutex>
 
 void reportNoMidi(const std::string& why) {
     static std::atomic<bool> told{false};
@@ -14,4 +15,20 @@ bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit) {
     while (!flag && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return flag;
+}
+
+void abandon(void* obj) {
+    static std::mutex m;
+    static auto* kept = new std::vector<void*>;
+    std::lock_guard<std::mutex> lock(m);
+    if (obj) kept->push_back(obj);
+}
+
+bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread([work = std::move(work), done] {
+        work();
+        *done = true;
+    }).detach();
+    return waitFor(*done, limit);
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,18 +17,13 @@
 // Tells once per run that MIDI cannot be used at all.
 void reportNoMidi(const std::string& why);
 
-// Builds a T (RtMidiIn or RtMidiOut) with the default API or, when that throws,
-// with each compiled API in turn, keeping the libraries' messages back. The object
-// reports errors through onMidiReport instead of throwing. Returns null when no API
-// works; never throws.
+// Builds a T (RtMidiIn or RtMidiOut) with the first of apis that works, keeping the
+// libraries' messages back. The object reports errors through onMidiReport instead of
+// throwing. Returns null, with the last library message in why, when none works; never throws.
 template <class T, class... Args>
-std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
+std::unique_ptr<T> buildMidi(const std::vector<RtMidi::Api>& apis, std::string& why,
+                             const std::string& clientName, Args... args) {
     quietLibraries();
-    std::vector<RtMidi::Api> apis{RtMidi::UNSPECIFIED};
-    std::vector<RtMidi::Api> compiled;
-    RtMidi::getCompiledApi(compiled);
-    apis.insert(apis.end(), compiled.begin(), compiled.end());
-    std::string why = "no MIDI API is compiled in";
     for (RtMidi::Api api : apis) {
         try {
             std::unique_ptr<T> made;
@@ -41,8 +37,21 @@ std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
             why = e.getMessage();
         }
     }
-    reportNoMidi(why);
     return nullptr;
+}
+
+// Builds a T with the default API or, when that throws, with each compiled API in
+// turn; tells once that MIDI is unavailable when none works. Never throws.
+template <class T, class... Args>
+std::unique_ptr<T> makeMidi(const std::string& clientName, Args... args) {
+    std::vector<RtMidi::Api> apis{RtMidi::UNSPECIFIED};
+    std::vector<RtMidi::Api> compiled;
+    RtMidi::getCompiledApi(compiled);
+    apis.insert(apis.end(), compiled.begin(), compiled.end());
+    std::string why = "no MIDI API is compiled in";
+    std::unique_ptr<T> made = buildMidi<T>(apis, why, clientName, args...);
+    if (!made) reportNoMidi(why);
+    return made;
 }
 
 // What opening one port found, for the advice at start-up.
@@ -83,15 +92,20 @@ bool openReported(T* obj, PortCheck& found, unsigned port, const std::string& na
 // Waits until flag is set or limit has passed; true when it was set.
 bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
 
-// Destroys obj on a thread of its own and waits at most limit for it: closing a
-// JACK port waits for the server, which may have stopped answering. Past the limit
-// the object is left to that thread.
+// Runs work on a thread of its own and waits at most limit for it: closing a JACK
+// client waits for the server, which may have stopped answering. Past the limit the
+// work is left to that thread; true when it finished in time.
+bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit);
+
+// Keeps obj for the rest of the run, never closed: a MIDI client of a JACK server that
+// died cannot be closed safely. Reachable to the end, so it counts as no leak.
+void abandon(void* obj);
+template <class T> void abandon(std::unique_ptr<T> obj) {
+    abandon(static_cast<void*>(obj.release()));
+}
+
+// Destroys obj within limit, as finishWithin does.
 template <class T> void destroyWithin(std::unique_ptr<T> obj, std::chrono::milliseconds limit) {
     if (!obj) return;
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread([o = obj.release(), done] {
-        delete o;
-        *done = true;
-    }).detach();
-    waitFor(*done, limit);
+    finishWithin([o = obj.release()] { delete o; }, limit);
 }

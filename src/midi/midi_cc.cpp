@@ -10,6 +10,8 @@
 
 // Built before main, in this order.
 std::unique_ptr<RtMidiIn> MidiCC::midiIn = makeMidi<RtMidiIn>("RtMidi Input Client", 100u);
+MidiInbox MidiCC::inbox;
+LinkedPort MidiCC::inputLink{"RtMidi Input", 1, true};
 std::vector<unsigned char> MidiCC::controllerCCMessage;
 CtrlMidiCCList MidiCC::ctrlList;
 std::future<int> MidiCC::setControllerTask = std::async(std::launch::async, [] { return -1; });
@@ -52,20 +54,46 @@ bool listenIntake(const std::vector<unsigned char>& msg, int& number, int& value
     return true;
 }
 
+void MidiCC::listenTo(RtMidiIn& in) {
+    in.setCallback(&MidiInbox::receive, &inbox);
+    in.ignoreTypes(false, false, false);
+}
+
 void MidiCC::lockController() {
     inputFound = checkPorts(midiIn.get());
     if (inputFound.ports == 0) {
         printf("No ports available!\n");
         fflush(stdout);
     }
+    if (inputFound.api == RtMidi::UNIX_JACK) {
+        inputLink.reopen = openUnconnected;
+        inputLink.abandon = [] { abandon(std::move(midiIn)); };
+        MidiLink::attach(inputLink, inputFound);
+        return;
+    }
     // Without input the tasks never receive anything.
-    if (openReported(midiIn.get(), inputFound, 1, "RtMidi Input"))
-        midiIn->ignoreTypes(false, false, false);
+    if (openReported(midiIn.get(), inputFound, 1, "RtMidi Input")) listenTo(*midiIn);
+}
+
+bool MidiCC::openUnconnected() {
+    static bool used = false;
+    // The object built at start is used once; after that the old one belongs to a
+    // service that went away. Its last messages may still reach the inbox.
+    if (used || !midiIn) {
+        abandon(std::move(midiIn));
+        std::string why;
+        midiIn = buildMidi<RtMidiIn>({RtMidi::UNIX_JACK}, why, "RtMidi Input Client", 100u);
+    }
+    used = true;
+    if (!midiIn) return false;
+    listenTo(*midiIn);
+    MidiReportWatch watch;
+    midiIn->openVirtualPort("RtMidi Input");
+    return !watch.errored();
 }
 
 bool MidiCC::poll() {
-    controllerCCMessage.clear();
-    if (midiIn) midiIn->getMessage(&controllerCCMessage);
+    inbox.take(controllerCCMessage);
     return !controllerCCMessage.empty();
 }
 
@@ -193,5 +221,5 @@ void MidiCC::stop() {
 }
 
 void MidiCC::closeInput() {
-    destroyWithin(std::move(midiIn), std::chrono::milliseconds(500));
+    destroyWithin(std::move(midiIn), MidiLink::CLOSE_LIMIT);
 }

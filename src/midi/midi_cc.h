@@ -13,6 +13,8 @@
 
 #include "ctrl_midi_cc_list.h"
 #include "midi_api.h"
+#include "midi_inbox.h"
+#include "midi_link.h"
 
 class Dialog;
 
@@ -30,6 +32,8 @@ class MidiCC {
     static std::tuple<int, int> controllerCC;
     static std::atomic<bool> toSettingCC;
     static std::unique_ptr<RtMidiIn> midiIn; // null when no MIDI API works
+    static MidiInbox inbox;                  // what midiIn received, for the tasks to take
+    static LinkedPort inputLink;             // input port 1 as MidiLink keeps it on JACK
     static volatile std::sig_atomic_t done;
     static std::vector<unsigned char> controllerCCMessage;
     static std::atomic<int> CCStatus; // 0 none, 1 learn task, 2 listen task
@@ -45,6 +49,7 @@ class MidiCC {
     static PortCheck inputFound; // what lockController found
 
     // Opens input port 1; prints "No ports available!" when there are none; never throws.
+    // On JACK the port is kept connected through losses of the service (MidiLink).
     static void lockController();
     // Starts the learn task.
     static void setController();
@@ -83,4 +88,8 @@ class MidiCC {
     static int learnTask();
     static int listenTask(CCPair& pair);
     static bool poll();
+    // The link's reopen: input port 1 opened unconnected, on a new object after the first time.
+    static bool openUnconnected();
+    // Lets midiIn's messages through to the inbox.
+    static void listenTo(RtMidiIn& in);
 };

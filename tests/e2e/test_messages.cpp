@@ -13,8 +13,7 @@ namespace zutest {
 namespace {
 
 const char* NO_SERVICE = "zu found no MIDI service: neither the ALSA sequencer nor a JACK "
-                         "server is running. Start JACK or PipeWire, then start zu again and "
-                         "it connects.\n";
+                         "server is running. Start JACK or PipeWire and zu connects to it.\n";
 // What zu has always printed without any MIDI port.
 const std::string NO_PORTS = "Could not open MIDI out port No ports available!\n";
 const char* NO_DISPLAY = "zu cannot start: there is no display to open its window on. Start zu "
@@ -156,6 +155,20 @@ TEST_F(Messages, OnlyTheMissingPortIsNamed) {
         EXPECT_TRUE(has(zu->output(), "no port to send to (output port 0)")) << zu->output();
         EXPECT_FALSE(has(zu->output(), "input port 1")) << zu->output();
         EXPECT_EQ(1u, lines(zu->output())) << zu->output();
+    }
+    {
+        // One other port sends: zu's own output is never its input port 1.
+        JackServerNamed here(midi->name());
+        RtMidiIn synth(RtMidi::UNIX_JACK, "zu-synth");
+        RtMidiOut pads(RtMidi::UNIX_JACK, "zu-pads");
+        synth.openVirtualPort("in");
+        pads.openVirtualPort("out");
+        ASSERT_NO_FATAL_FAILURE(startUntil(zuOptions(), "zu is not connected"));
+        EXPECT_EQ(std::vector<std::string>{},
+                  midi->connections("RtMidi Input Client:RtMidi Input"));
+        quitZu();
+        EXPECT_TRUE(has(zu->output(), "no second port to read from (input port 1)"))
+            << zu->output();
     }
 }
 

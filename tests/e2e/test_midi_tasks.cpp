@@ -55,8 +55,7 @@ class MidiWorld : public ::testing::Environment {
             [&] {
                 peer->send(1, {248});
                 std::this_thread::sleep_for(Millis(20));
-                m.clear();
-                MidiCC::midiIn->getMessage(&m);
+                MidiCC::inbox.take(m);
                 return !m.empty();
             },
             LIMIT, Millis(0)))
@@ -65,9 +64,9 @@ class MidiWorld : public ::testing::Environment {
 
     void TearDown() override {
         MidiCC::stop();
-        // RtMidi clients go before the server does.
-        if (MidiCC::midiIn) MidiCC::midiIn->closePort();
-        MidiCC::midiIn.reset();
+        // zu's clients go before the server does.
+        MidiLink::end();
+        MidiCC::closeInput();
         peer.reset();
         if (jack) {
             EXPECT_TRUE(jack->stop()) << "jackd needed SIGKILL";
@@ -120,13 +119,8 @@ class MidiTasks : public ::testing::Test {
 
     // Whatever an earlier test left in the input queue.
     static void drain() {
-        if (!MidiCC::midiIn) return;
         std::this_thread::sleep_for(Millis(30));
-        std::vector<unsigned char> m;
-        do {
-            m.clear();
-            MidiCC::midiIn->getMessage(&m);
-        } while (!m.empty());
+        MidiCC::inbox.clear();
     }
 
     static void send(const std::vector<unsigned char>& bytes) {

@@ -81,25 +81,28 @@ void ZuTest::startZu(bool withFont) {
     if (!withFont) return;
     window = x->waitForWindow("zu", START_LIMIT, zu->process().pid());
     ASSERT_NE(0u, window) << "no window titled zu; stdout:\n" << zu->output();
-    if (midi) {
-        std::string in = peerPort("in"), out1 = peerPort("out1");
-        ASSERT_FALSE(in.empty());
-        ASSERT_FALSE(out1.empty());
-        auto connectedTo = [&](const std::string& port, const std::string& other) {
-            for (const std::string& c : midi->connections(port))
-                if (c == other) return true;
-            return false;
-        };
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                return connectedTo(in, "RtMidi Output Client:RtMidi Output") &&
-                       connectedTo(out1, "RtMidi Input Client:RtMidi Input");
-            },
-            START_LIMIT, Millis(50)))
-            << "zu did not connect to the peer; stdout:\n"
-            << zu->output();
-    }
+    if (midi && midi->running()) ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
     ASSERT_TRUE(waitForFirstFrame()) << "zu painted nothing";
+}
+
+void ZuTest::waitForPeerConnections() {
+    std::string in, out1;
+    auto connectedTo = [&](const std::string& port, const std::string& other) {
+        for (const std::string& c : midi->connections(port))
+            if (c == other) return true;
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            in = peerPort("in");
+            out1 = peerPort("out1");
+            return connectedTo(in, "RtMidi Output Client:RtMidi Output") &&
+                   connectedTo(out1, "RtMidi Input Client:RtMidi Input");
+        },
+        START_LIMIT, Millis(50)))
+        << "zu did not connect to the peer's " << (in.empty() ? "missing " : "")
+        << "ports; stdout:\n"
+        << zu->output();
 }
 
 void ZuTest::startAll() {

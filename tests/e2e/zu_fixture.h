@@ -86,6 +86,8 @@ class ZuTest : public ::testing::Test {
     void startAll();
     // The zu under test: ZU_E2E_BINARY when set (another build), else this build's.
     static std::string zuBinary();
+    // Waits until zu's ports are connected to the peer's in and out1.
+    void waitForPeerConnections();
     // Waits until zu has painted its first frame.
     bool waitForFirstFrame();
 

@@ -16,6 +16,30 @@ long rssKb(pid_t pid) {
     return -1;
 }
 
+// User plus system time in clock ticks; -1 when it cannot be read.
+static long long cpuTicks(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t end = stat.rfind(')'); // the name may hold spaces
+    if (end == std::string::npos) return -1;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    long long utime = -1, stime = -1;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoll(field);
+        if (i == 15) stime = std::stoll(field);
+    }
+    return utime < 0 || stime < 0 ? -1 : utime + stime;
+}
+
+double cpuShare(pid_t pid, Millis span) {
+    long long before = cpuTicks(pid);
+    long long start = monotonicMicros();
+    std::this_thread::sleep_for(span);
+    long long used = cpuTicks(pid) - before;
+    double seconds = (monotonicMicros() - start) / 1e6;
+    return before < 0 ? -1 : used / (sysconf(_SC_CLK_TCK) * seconds);
+}
+
 ::testing::AssertionResult isValidControlChange(const std::vector<unsigned char>& m) {
     if (m.size() != 3) return ::testing::AssertionFailure() << "not 3 bytes: " << formatBytes(m);
     if (m[0] < 176 || m[0] > 191)
@@ -83,6 +107,12 @@ void FaultTest::stallService() {
     troubled_ = true;
     stalled_ = midi->pid();
     ::kill(stalled_, SIGSTOP);
+}
+
+void FaultTest::restartService() {
+    peer.reset(); // its clients belonged to the service that went
+    midi->restart();
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
 }
 
 void FaultTest::resumeService() {

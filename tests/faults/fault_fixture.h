@@ -19,6 +19,8 @@ constexpr Region VAL_AREA{26, 55, 35, 15};
 
 // VmRSS of a process in kB; -1 when it cannot be read.
 long rssKb(pid_t pid);
+// The share of one core a process used over span (user and system time from /proc).
+double cpuShare(pid_t pid, Millis span);
 // Three bytes, a Control Change status, data bytes 0..127.
 ::testing::AssertionResult isValidControlChange(const std::vector<unsigned char>& m);
 // The same for everything the peer has received so far.
@@ -57,6 +59,8 @@ class FaultTest : public ZuTest {
     // SIGSTOPs the MIDI service: it stays registered but answers nothing.
     void stallService();
     void resumeService();
+    // Starts the service again under its name, with a new peer on it.
+    void restartService();
     // Presses c and waits until the "val" caption changes colour.
     void expectWindowAnswers(const char* when);
     // Holds r and waits until the value button shows the new value inverted.

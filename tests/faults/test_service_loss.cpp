@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/midi_output.h"
 #include "fault_fixture.h"
+#include "midi/midi_output.h"
 
 namespace zutest {
 namespace {
@@ -17,23 +17,64 @@ constexpr Millis HANG_LIMIT(10000);
 using ServiceLoss = FaultTest;
 class ServiceLossOnEachService : public OnEachService<FaultTest> {};
 
-TEST_P(ServiceLossOnEachService, ServerKilledInFollowMode) {
+const std::string LOST = "zu lost its MIDI service: it plays on without sending MIDI and "
+                         "connects again when the service is back.\n";
+const std::string BACK = "zu is connected to its MIDI service again.\n";
+
+size_t countOf(const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++n;
+    return n;
+}
+
+TEST_P(ServiceLossOnEachService, ServerKilledInFollowModeThenBack) {
     ASSERT_NO_FATAL_FAILURE(startAll());
-    toggleMode("the learn dialog");
-    toggleMode("the learn dialog going away");
+    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 20);
     ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before the kill";
     ASSERT_NO_FATAL_FAILURE(killService());
-    // More triggers than RtMidi's JACK buffer holds: the sender then stalls in a
-    // service that is gone, and the frame loop must not feel it.
+    ASSERT_TRUE(zu->waitForOutput(LOST, MESSAGE_LIMIT)) << "zu did not tell of the loss";
+    // More triggers than RtMidi's JACK buffer holds: handed to a service that is gone,
+    // the send would wait for room that never comes, spinning a core.
     pointAtWindow();
     burst(XK_r, 3000);
     expectWindowAnswers("after 3000 triggers into a dead server");
     expectRShows("after 3000 triggers into a dead server");
+    double cpu = cpuShare(zu->process().pid(), Millis(2000));
+    RecordProperty("cpu_percent_while_gone", static_cast<int>(cpu * 100));
+    EXPECT_LT(cpu, 0.5) << "zu spins while its service is gone";
     // The listen task polls an input whose server is gone; switching waits for it.
     toggleMode("learn mode after the kill");
     toggleMode("follow mode after the kill");
     expectWindowAnswers("after switching modes");
+
+    // Back under the same name: the ports come again, and so do their connections.
+    ASSERT_NO_FATAL_FAILURE(restartService());
+    ASSERT_TRUE(zu->waitForOutput(BACK, MESSAGE_LIMIT)) << "zu did not connect again";
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r after the service came back";
+    sendUntilReceived({176, 20, 127}, peer->receivedCount() + 1, "the pad paired before the loss");
     quitAndExpectZero();
+    EXPECT_EQ(1u, countOf(zu->output(), LOST)) << zu->output();
+    EXPECT_EQ(1u, countOf(zu->output(), BACK)) << zu->output();
+    EXPECT_EQ("", zu->errors());
+}
+
+// Started before its service: zu connects by the start rules once it runs.
+TEST_P(ServiceLossOnEachService, StartedWithoutAServiceConnectsWhenOneStarts) {
+    ASSERT_NO_FATAL_FAILURE(startMidi());
+    peer.reset();
+    ASSERT_TRUE(midi->stop());
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    ASSERT_TRUE(zu->waitForOutput("zu found no MIDI service", MESSAGE_LIMIT)) << zu->output();
+    ASSERT_NO_FATAL_FAILURE(restartService());
+    ASSERT_TRUE(zu->waitForOutput("zu is connected to its MIDI service.\n", MESSAGE_LIMIT))
+        << zu->output();
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    pointAtWindow();
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r once the service and the peer are there";
+    quitAndExpectZero();
+    EXPECT_EQ(0u, countOf(zu->output(), LOST)) << zu->output();
 }
 
 ZU_ON_EACH_SERVICE(ServiceLossOnEachService);

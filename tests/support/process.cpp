@@ -112,8 +112,8 @@ Process::Process(const SpawnOptions& options) {
         if (getppid() != parent) _exit(126);
         setpgid(0, 0); // a terminal's Ctrl-C goes to the test only
         int in = options.stdinPipe ? pipeFds[0] : open("/dev/null", O_RDONLY);
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (in < 0 || o < 0 || e < 0) _exit(125);
         dup2(in, 0);
         dup2(o, 1);

@@ -137,7 +137,8 @@ JackServer::JackServer(const std::string& name)
 
 void JackServer::start() {
     SpawnOptions o;
-    o.argv = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy", "-r", "48000", "-p", "256"};
+    o.argv = {"jackd", "--no-realtime", "-S", "-n", name_, "-d", "dummy",
+              "-r",    "48000",         "-p", "256"};
     o.env.set("JACK_NO_AUDIO_RESERVATION", "1");
     o.stdoutPath = o.stderrPath = dir_->file("jackd.log");
     proc_ = Process(o);
@@ -201,6 +202,10 @@ Environment JackServer::clientEnvironment(Environment base) const {
 PipeWireServer::PipeWireServer(const std::string& name)
     : MidiService(name), dir_(std::make_unique<TempDir>("zu-pipewire")) {
     chmod(dir_->path().c_str(), 0700);
+    start();
+}
+
+void PipeWireServer::start() {
     SpawnOptions o;
     o.argv = {"pipewire"};
     // No session bus and no X server: the daemon needs neither, and must not find the user's.
@@ -209,8 +214,9 @@ PipeWireServer::PipeWireServer(const std::string& name)
         .set("PIPEWIRE_CORE", name_)
         .set("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     o.stdoutPath = o.stderrPath = dir_->file("pipewire.log");
-    proc_ = Process(o);
     const std::string socket = dir_->file(name_);
+    unlink(socket.c_str()); // left by a daemon that was killed
+    proc_ = Process(o);
     bool up =
         waitUntil([&] { return !proc_.running() || exists(socket); }, START_TIMEOUT, Millis(25));
     if (!up || !proc_.running()) {

@@ -57,6 +57,9 @@ class MidiService {
     bool running() { return proc_.running(); }
     // Stops the service; true when SIGTERM was enough.
     virtual bool stop() = 0;
+    // Starts it again under the same name, after it stopped or was killed; throws
+    // when it does not come up.
+    virtual void restart() = 0;
     // After the service was killed or stalled, and every client has gone: frees what
     // its name still holds; false when that failed.
     virtual bool freeName() { return true; }
@@ -93,6 +96,7 @@ class JackServer : public MidiService {
     ~JackServer() override { stop(); }
 
     bool stop() override;
+    void restart() override { start(); }
     // Starts the server again under its name and stops it cleanly, then removes the
     // semaphores that its lost clients could not remove.
     bool freeName() override;
@@ -120,6 +124,7 @@ class PipeWireServer : public MidiService {
     ~PipeWireServer() override { stop(); }
 
     bool stop() override;
+    void restart() override { start(); }
     std::vector<std::string> ports() const override;
     std::vector<std::string> connections(const std::string& port) const override;
     Environment clientEnvironment(Environment base = Environment::current()) const override;
@@ -129,6 +134,7 @@ class PipeWireServer : public MidiService {
   private:
     // "jack_lsp -c" run as a client: every port, each followed by its connections indented.
     std::string listing() const;
+    void start();
 
     std::unique_ptr<TempDir> dir_;
 };

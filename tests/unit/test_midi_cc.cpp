@@ -1,4 +1,5 @@
 // The MIDI input engine without a MIDI server: intake, pairing, polls and mode switches.
+#include <algorithm>
 #include <chrono>
 
 #include "panel_fixture.h"
@@ -38,6 +39,28 @@ TEST(MidiIntake, ListenSkipsShortOrNonDataMessagesAndKeepsBoth) {
     EXPECT_TRUE(listenIntake({128, 0, 0}, number, value));
     EXPECT_EQ(0, number);
     EXPECT_EQ(0, value);
+}
+
+// RtMidi's callback fills the inbox on the service's thread; the tasks take from it.
+TEST(MidiInbox, KeepsTheFirstHundredInOrderWithTheirLengthsAndDropsTheRest) {
+    MidiInbox box;
+    for (int i = 0; i < 150; ++i) {
+        std::vector<unsigned char> m(1 + i % 5, static_cast<unsigned char>(i));
+        MidiInbox::receive(0, &m, &box);
+    }
+    std::vector<unsigned char> got{1, 2, 3};
+    for (int i = 0; i < 100; ++i) {
+        box.take(got);
+        ASSERT_EQ(std::min(1 + i % 5, 3), static_cast<int>(got.size())) << "message " << i;
+        EXPECT_EQ(i, got[0]) << "out of order";
+    }
+    box.take(got);
+    EXPECT_TRUE(got.empty()) << "more than the limit kept";
+    EXPECT_EQ(50u, box.dropped());
+    std::vector<unsigned char> again{176, 7, 9};
+    MidiInbox::receive(0, &again, &box);
+    box.take(got);
+    EXPECT_EQ(again, got) << "a full inbox, once emptied, takes messages again";
 }
 
 TEST(MidiPairing, NumbersNarrowToAByte) {

@@ -1,0 +1,39 @@
+// Incoming messages on their way from RtMidi's input callback, which runs on the MIDI
+// service's thread, to the learn or listen task. zu keeps them itself, so that the
+// input object can be replaced under the tasks without them noticing.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+class MidiInbox {
+  public:
+    // Messages waiting beyond this are dropped: the tasks take at most 100 a second.
+    static constexpr size_t LIMIT = 100;
+
+    // RtMidi's input callback (inbox is a MidiInbox*): queues the message's first three
+    // bytes and its length; allocates nothing and locks nothing the UI thread holds.
+    static void receive(double seconds, std::vector<unsigned char>* msg, void* inbox);
+    // Moves the oldest message into msg, or leaves msg empty when none waits.
+    void take(std::vector<unsigned char>& msg);
+    // Drops every waiting message.
+    void clear();
+    // Messages dropped because LIMIT were waiting.
+    size_t dropped() const { return dropped_; }
+
+  private:
+    // A task reads at most bytes 0 to 2; the length tells what a message lacks.
+    struct Entry {
+        std::array<unsigned char, 3> bytes;
+        size_t size;
+    };
+    void put(const std::vector<unsigned char>& msg);
+
+    std::mutex m_;
+    std::array<Entry, LIMIT> ring_{};
+    size_t head_ = 0, count_ = 0;
+    std::atomic<size_t> dropped_{0};
+};

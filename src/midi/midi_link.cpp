@@ -1,0 +1,384 @@
+#include "midi_link.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+
+#include <algorithm>
+#include <cctype>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How often a service that is gone is asked for again, and a port that is still
+// missing looked for (the service also tells when ports appear).
+constexpr milliseconds RETRY(250);
+constexpr milliseconds PENDING_RETRY(1000);
+// How long a port zu has just opened may take to show in the service's list.
+constexpr milliseconds PORT_SHOWS(2000);
+// A client that vanishes while the service shuts down is no removal of its own.
+constexpr milliseconds REMOVAL_SETTLES(200);
+
+enum Event : unsigned {
+    TICK = 1, // a wait ran out
+    LOST = 2,
+    CLIENT_GONE = 4,
+    PORTS_CHANGED = 8,
+    CONNECTIONS_CHANGED = 16
+};
+
+// What the link knows of one port.
+struct Entry {
+    LinkedPort* port = nullptr;
+    std::string fullName;          // "client:port" as the service lists it; empty until open
+    std::set<std::string> peers;   // the ports it is connected to, by full name
+    std::set<std::string> restore; // peers to connect again after a reopening
+    bool startRule = false;        // still to connect by the start rule
+    bool needsOpen = true;
+};
+
+struct Link {
+    // What the service's callbacks hand over; held only for moments, never while
+    // calling the service.
+    std::mutex sig;
+    std::condition_variable wake;
+    unsigned events = 0;                                                    // under sig
+    bool stopping = false;                                                  // under sig
+    std::vector<std::tuple<jack_port_id_t, jack_port_id_t, bool>> connects; // under sig
+    // The entries and the client: the thread's while it works, the UI thread's before
+    // keep() and after end(). Timed, so that quitting never waits on a stuck step.
+    std::timed_mutex m;
+    std::vector<Entry> entries;
+    jack_client_t* client = nullptr; // the watching client
+    bool lost = false;               // lost the service since it last answered
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+
+    void signal(unsigned e) {
+        {
+            std::lock_guard<std::mutex> lock(sig);
+            events |= e;
+        }
+        wake.notify_one();
+    }
+    // Waits up to limit (forever when zero) for an event; the events, 0 when stopping.
+    unsigned waitEvents(milliseconds limit) {
+        std::unique_lock<std::mutex> lock(sig);
+        auto ready = [this] { return stopping || events != 0; };
+        if (limit.count() > 0)
+            wake.wait_for(lock, limit, ready);
+        else
+            wake.wait(lock, ready);
+        return stopping ? 0 : std::exchange(events, 0u) | TICK;
+    }
+    // Waits up to limit for the service's end, leaving the events to the next wait.
+    bool lostWithin(milliseconds limit) {
+        std::unique_lock<std::mutex> lock(sig);
+        return wake.wait_for(lock, limit, [this] { return stopping || events & LOST; });
+    }
+};
+
+// Never destroyed: a thread left waiting in a dead service may still reach it at exit.
+Link& link = *new Link;
+
+void onShutdown(void*) {
+    link.signal(LOST);
+}
+void onClient(const char*, int registered, void*) {
+    if (!registered) link.signal(CLIENT_GONE);
+}
+void onPort(jack_port_id_t, int registered, void*) {
+    if (registered) link.signal(PORTS_CHANGED);
+}
+void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void*) {
+    {
+        std::lock_guard<std::mutex> lock(link.sig);
+        link.connects.emplace_back(a, b, connected != 0);
+    }
+    link.signal(CONNECTIONS_CHANGED);
+}
+
+// A client without ports that hears of the service's end and of its ports and
+// connections; null when no service answers.
+jack_client_t* openWatch() {
+    quietLibraries();
+    jack_client_t* c = jack_client_open("zu-watch", JackNoStartServer, nullptr);
+    if (!c) return nullptr;
+    jack_on_shutdown(c, onShutdown, nullptr);
+    jack_set_client_registration_callback(c, onClient, nullptr);
+    jack_set_port_registration_callback(c, onPort, nullptr);
+    jack_set_port_connect_callback(c, onConnect, nullptr);
+    if (jack_activate(c) != 0) {
+        jack_client_close(c);
+        return nullptr;
+    }
+    return c;
+}
+
+void closeWatch() {
+    jack_client_t* c = std::exchange(link.client, nullptr);
+    if (c) finishWithin([c] { jack_client_close(c); }, MidiLink::CLOSE_LIMIT);
+}
+
+void say(const std::string& line) {
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+}
+
+std::vector<std::string> listPorts(const char* pattern, unsigned long flags) {
+    std::vector<std::string> out;
+    const char** names = jack_get_ports(link.client, pattern, JACK_DEFAULT_MIDI_TYPE, flags);
+    if (!names) return out;
+    for (const char** p = names; *p; ++p)
+        out.emplace_back(*p);
+    jack_free(names);
+    return out;
+}
+
+// The flags of the port itself, and of the other clients' ports it connects to.
+unsigned long ownFlags(const Entry& e) {
+    return e.port->receives ? JackPortIsInput : JackPortIsOutput;
+}
+unsigned long peerFlags(const Entry& e) {
+    return e.port->receives ? JackPortIsOutput : JackPortIsInput;
+}
+
+// The ports the start rule counts: the other clients', in the service's order.
+std::vector<std::string> othersPorts(const Entry& e) {
+    std::vector<std::string> all = listPorts(nullptr, peerFlags(e));
+    all.erase(std::remove_if(all.begin(), all.end(),
+                             [](const std::string& name) {
+                                 for (const Entry& own : link.entries)
+                                     if (own.fullName == name) return true;
+                                 return false;
+                             }),
+              all.end());
+    return all;
+}
+
+bool connectTo(const Entry& e, const std::string& peer) {
+    const std::string& from = e.port->receives ? peer : e.fullName;
+    const std::string& to = e.port->receives ? e.fullName : peer;
+    int r = jack_connect(link.client, from.c_str(), to.c_str());
+    return r == 0 || r == EEXIST;
+}
+
+// Opens e's port anew and finds its full name: the port of that name that was not
+// there before (another zu's ports have the same name).
+void reopen(Entry& e) {
+    e.port->live = false;
+    const std::string pattern = ":" + e.port->name + "$";
+    std::vector<std::string> before = listPorts(pattern.c_str(), ownFlags(e));
+    if (!e.port->reopen || !e.port->reopen()) return; // tried again on the next retry
+    e.needsOpen = false;
+    e.fullName.clear();
+    auto deadline = Clock::now() + PORT_SHOWS;
+    while (e.fullName.empty() && Clock::now() < deadline) {
+        for (const std::string& name : listPorts(pattern.c_str(), ownFlags(e)))
+            if (std::find(before.begin(), before.end(), name) == before.end()) e.fullName = name;
+        if (e.fullName.empty()) std::this_thread::sleep_for(milliseconds(5));
+    }
+    e.restore = e.peers;
+    e.startRule = e.peers.empty();
+    e.port->live = true;
+}
+
+// A port's name without the number a service adds to a client's name when it comes
+// again ("synth-37:in" is "synth:in"): PipeWire numbers every client anew.
+std::string looseName(const std::string& name) {
+    size_t colon = name.find(':');
+    if (colon == std::string::npos) return name;
+    size_t end = colon;
+    while (end > 0 && isdigit(static_cast<unsigned char>(name[end - 1])))
+        --end;
+    if (end < colon && end > 1 && name[end - 1] == '-')
+        return name.substr(0, end - 1) + name.substr(colon);
+    return name;
+}
+
+// The port that peer was, among others: the same name, else the same loose name.
+std::string comeBack(const std::string& peer, const std::vector<std::string>& others) {
+    for (const std::string& name : others)
+        if (name == peer) return name;
+    for (const std::string& name : others)
+        if (looseName(name) == looseName(peer)) return name;
+    return "";
+}
+
+// Connects what is waiting to be connected and exists by now.
+void connectPending(Entry& e) {
+    if (e.fullName.empty()) return;
+    std::vector<std::string> others = othersPorts(e);
+    for (auto it = e.restore.begin(); it != e.restore.end();) {
+        std::string port = comeBack(*it, others);
+        if (!port.empty() && connectTo(e, port)) {
+            e.peers.erase(*it);
+            e.peers.insert(port);
+            it = e.restore.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!e.startRule) return;
+    if (others.size() > e.port->startIndex && connectTo(e, others[e.port->startIndex])) {
+        e.peers.insert(others[e.port->startIndex]);
+        e.startRule = false;
+    }
+}
+
+bool pending() {
+    for (const Entry& e : link.entries)
+        if (e.needsOpen || e.startRule || !e.restore.empty()) return true;
+    return false;
+}
+
+// Connections made and undone: a peer is forgotten only when both ports still exist,
+// so the user undid it; one that went away with its client stays to be restored.
+void takeConnections() {
+    std::vector<std::tuple<jack_port_id_t, jack_port_id_t, bool>> got;
+    {
+        std::lock_guard<std::mutex> lock(link.sig);
+        got.swap(link.connects);
+    }
+    for (const auto& [a, b, connected] : got) {
+        jack_port_t* pa = jack_port_by_id(link.client, a);
+        jack_port_t* pb = jack_port_by_id(link.client, b);
+        if (!pa || !pb) continue;
+        std::string na = jack_port_name(pa), nb = jack_port_name(pb);
+        for (Entry& e : link.entries) {
+            if (e.fullName.empty() || (na != e.fullName && nb != e.fullName)) continue;
+            const std::string& peer = na == e.fullName ? nb : na;
+            if (connected) {
+                e.peers.insert(peer);
+                e.restore.erase(peer);
+                e.startRule = false;
+            } else {
+                e.peers.erase(peer);
+            }
+        }
+    }
+}
+
+void loseService() {
+    for (Entry& e : link.entries) {
+        e.port->live = false;
+        e.needsOpen = true;
+    }
+    // A client of a server that died is never closed: libjack crashes on it while it
+    // tears the client down itself, and after a failed opening of another.
+    for (Entry& e : link.entries)
+        if (e.port->abandon) e.port->abandon();
+    abandon(std::exchange(link.client, nullptr));
+    link.lost = true;
+    say("zu lost its MIDI service: it plays on without sending MIDI and connects again when "
+        "the service is back.");
+}
+
+// True once the service answers and zu's ports are open on it again.
+bool regainService() {
+    link.client = openWatch();
+    if (!link.client) return false;
+    for (Entry& e : link.entries)
+        if (e.needsOpen) reopen(e);
+    say(link.lost ? "zu is connected to its MIDI service again."
+                  : "zu is connected to its MIDI service.");
+    link.lost = false;
+    return true;
+}
+
+// One of zu's clients removed by a service that goes on: that port is opened again.
+void reopenRemoved() {
+    if (link.lostWithin(REMOVAL_SETTLES)) return;
+    for (Entry& e : link.entries) {
+        if (e.needsOpen || e.fullName.empty() || jack_port_by_name(link.client, e.fullName.c_str()))
+            continue;
+        say("zu's MIDI port \"" + e.port->name +
+            "\" was removed by the service; zu opened it again.");
+        reopen(e);
+    }
+}
+
+// One round of the watch; returns how long to wait for the next event (0: no limit).
+milliseconds step(unsigned events) {
+    std::lock_guard<std::timed_mutex> lock(link.m);
+    if (events & LOST && link.client) loseService();
+    if (!link.client && !regainService()) return RETRY;
+    if (events & CLIENT_GONE) reopenRemoved();
+    for (Entry& e : link.entries)
+        if (e.needsOpen) reopen(e);
+    takeConnections();
+    for (Entry& e : link.entries)
+        connectPending(e);
+    return pending() ? PENDING_RETRY : milliseconds(0);
+}
+
+void run(std::shared_ptr<std::atomic<bool>> finished, milliseconds wait) {
+    while (unsigned events = link.waitEvents(wait)) // 0: stopping
+        wait = step(events);
+    *finished = true;
+}
+
+} // namespace
+
+void MidiLink::attach(LinkedPort& port, PortCheck& found) {
+    std::lock_guard<std::timed_mutex> lock(link.m);
+    link.entries.emplace_back();
+    Entry& e = link.entries.back();
+    e.port = &port;
+    found.opened = false;
+    if (!link.client && found.answered) link.client = openWatch();
+    found.answered = link.client != nullptr;
+    if (!found.answered) return; // the thread opens it once a service answers
+    reopen(e);
+    takeConnections();
+    connectPending(e);
+    found.ports = static_cast<unsigned>(othersPorts(e).size());
+    // JACK keeps a port open with nothing to connect to; the count tells the user.
+    found.opened = !e.needsOpen;
+}
+
+void MidiLink::detach(LinkedPort& port) {
+    std::unique_lock<std::timed_mutex> lock(link.m, CLOSE_LIMIT);
+    if (!lock.owns_lock()) return; // a step stuck in the service: the process is ending
+    link.entries.erase(std::remove_if(link.entries.begin(), link.entries.end(),
+                                      [&port](const Entry& e) { return e.port == &port; }),
+                       link.entries.end());
+}
+
+void MidiLink::keep() {
+    std::lock_guard<std::timed_mutex> lock(link.m);
+    if (link.thread.joinable() || link.entries.empty()) return;
+    link.finished = std::make_shared<std::atomic<bool>>(false);
+    milliseconds first = !link.client ? RETRY : pending() ? PENDING_RETRY : milliseconds(0);
+    link.thread = std::thread(run, link.finished, first);
+}
+
+void MidiLink::end() {
+    {
+        std::lock_guard<std::mutex> lock(link.sig);
+        link.stopping = true;
+    }
+    link.wake.notify_one();
+    bool stuck = false;
+    if (link.thread.joinable()) {
+        // A step waiting in a service that stopped answering is left behind.
+        stuck = !waitFor(*link.finished, CLOSE_LIMIT);
+        if (stuck)
+            link.thread.detach();
+        else
+            link.thread.join();
+    }
+    if (!stuck && link.m.try_lock()) {
+        closeWatch();
+        link.m.unlock();
+    }
+}
