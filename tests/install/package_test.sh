@@ -58,6 +58,14 @@ grep -qx 'Exec="/usr/bin/zu"' "$usr/share/applications/zu.desktop" ||
     fail "the desktop entry does not start /usr/bin/zu: $(grep Exec= \
          "$usr/share/applications/zu.desktop")"
 grep -q "ProggyTiny" "$usr/share/doc/zu/copyright" || fail "the copyright file lacks the font"
+# zu's own files are under LICENSE, whose text the copyright file carries (Debian
+# installs no licence file of its own).
+grep -A2 -x 'Files: \*' "$usr/share/doc/zu/copyright" | grep -qx 'License: Expat' ||
+    fail "the copyright file does not put zu's files under the MIT (Expat) licence"
+flat() { sed 's/^ \.$//' "$@" | tr -s '[:space:]' ' '; }
+licence="$(sed -n '/^Permission/,$p' "$(dirname "$0")/../../LICENSE" | flat)"
+[[ "$(flat "$usr/share/doc/zu/copyright")" == *"$licence"* ]] ||
+    fail "the copyright file lacks the text of LICENSE"
 head -1 <(zcat "$usr/share/doc/zu/changelog.gz") | grep -q "^zu ($version) " ||
     fail "the changelog's latest entry is not version $version"
 # Every file the manual page names must be in the package.
