@@ -31,6 +31,18 @@ endforeach()
 add_custom_target(zu_docs ALL DEPENDS ${ZU_DIST_OUT}/zu.1.gz ${ZU_DIST_OUT}/changelog.gz)
 
 install(TARGETS zu RUNTIME DESTINATION lib/zu)
+# A stripping install (the package's, or cmake --install --strip) also drops the
+# compilers' notes in .comment, as Debian strips its own programs.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/zu/zu\"
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR \"Could not strip the .comment section of lib/zu/zu\")
+    endif()
+  endif()
+")
 install(FILES ${CMAKE_SOURCE_DIR}/assets/8bitOperatorPlus8-Regular.ttf
               ${CMAKE_SOURCE_DIR}/assets/dial.bmp
         DESTINATION share/zu)

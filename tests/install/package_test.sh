@@ -37,12 +37,14 @@ for lib in libc6 libsdl2-2.0-0 libsdl2-ttf-2.0-0 librtmidi; do
     esac
 done
 
-# --- lintian: no errors, and nothing at all about the manual page ---
+# --- lintian: no errors, nothing about the manual page, hardening or stripping ---
 lintian --allow-root --fail-on none --display-info --pedantic "$deb" >"$tmp/lintian.log" 2>&1 ||
     fail "lintian did not run: $(cat "$tmp/lintian.log")"
 grep -E '^E: ' "$tmp/lintian.log" && fail "lintian reports errors (above)"
 grep -E 'manual-page|groff-message' "$tmp/lintian.log" &&
     fail "lintian complains about the manual page (above)"
+grep -E 'hardening-no-|binary-has-unneeded-section' "$tmp/lintian.log" &&
+    fail "the program is not built hardened or not stripped fully (above)"
 
 # --- unpack into a scratch root and look at what is there ---
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
