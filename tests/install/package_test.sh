@@ -49,16 +49,25 @@ grep -E 'hardening-no-|binary-has-unneeded-section' "$tmp/lintian.log" &&
 # --- unpack into a scratch root and look at what is there ---
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
 usr="$root/usr"
-for f in share/zu/8bitOperatorPlus8-Regular.ttf share/zu/dial.bmp share/applications/zu.desktop \
-         share/icons/hicolor/64x64/apps/zu.png share/man/man1/zu.1.gz share/doc/zu/copyright \
-         share/doc/zu/changelog.gz; do
+id=io.github.zu_midi.zu
+entry="$usr/share/applications/$id.desktop"
+metainfo="$usr/share/metainfo/$id.metainfo.xml"
+for f in share/zu/8bitOperatorPlus8-Regular.ttf share/zu/dial.bmp share/applications/$id.desktop \
+         share/metainfo/$id.metainfo.xml share/icons/hicolor/64x64/apps/zu.png \
+         share/man/man1/zu.1.gz share/doc/zu/copyright share/doc/zu/changelog.gz; do
     [ -f "$usr/$f" ] || fail "the package lacks /usr/$f"
 done
 [ -x "$usr/bin/zu" ] || fail "the package lacks the launcher /usr/bin/zu"
 [ -x "$usr/lib/zu/zu" ] || fail "the package lacks the program /usr/lib/zu/zu"
-grep -qx 'Exec="/usr/bin/zu"' "$usr/share/applications/zu.desktop" ||
-    fail "the desktop entry does not start /usr/bin/zu: $(grep Exec= \
-         "$usr/share/applications/zu.desktop")"
+grep -qx 'Exec="/usr/bin/zu"' "$entry" ||
+    fail "the desktop entry does not start /usr/bin/zu: $(grep Exec= "$entry")"
+desktop-file-validate "$entry" >"$tmp/desktop.log" 2>&1 ||
+    fail "desktop-file-validate: $(cat "$tmp/desktop.log")"
+# The tree, not the file alone: it also checks that the launchable is the desktop entry.
+appstreamcli validate-tree --no-net "$root" >"$tmp/appstream.log" 2>&1 ||
+    fail "appstreamcli: $(cat "$tmp/appstream.log")"
+grep -o '<release version="[^"]*"' "$metainfo" | head -1 | grep -qF "\"$version\"" ||
+    fail "the AppStream entry's latest release is not version $version"
 grep -q "ProggyTiny" "$usr/share/doc/zu/copyright" || fail "the copyright file lacks the font"
 # zu's own files are under LICENSE, whose text the copyright file carries (Debian
 # installs no licence file of its own).
