@@ -30,7 +30,8 @@ zu_buildflags(CFLAGS zu_cflags -fstack-protector-strong -Wformat -Werror=format-
 zu_buildflags(CXXFLAGS zu_cxxflags -fstack-protector-strong -Wformat -Werror=format-security)
 zu_buildflags(LDFLAGS zu_ldflags -Wl,-z,relro -Wl,-z,now)
 
-# Fortify needs optimisation: at -O0 (Debug) the C library warns and does nothing.
+# Fortify needs optimisation: at -O0 (Debug) it does nothing, and some C libraries
+# warn about it.
 foreach(flag IN LISTS zu_cppflags)
   if(flag MATCHES "^-D_FORTIFY_SOURCE")
     add_compile_options($<$<NOT:$<CONFIG:Debug>>:${flag}>)
