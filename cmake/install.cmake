@@ -31,6 +31,18 @@ endforeach()
 add_custom_target(zu_docs ALL DEPENDS ${ZU_DIST_OUT}/zu.1.gz ${ZU_DIST_OUT}/changelog.gz)
 
 install(TARGETS zu RUNTIME DESTINATION lib/zu)
+# A stripping install (the package's, or cmake --install --strip) also drops the
+# compilers' notes in .comment, as Debian strips its own programs.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/zu/zu\"
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR \"Could not strip the .comment section of lib/zu/zu\")
+    endif()
+  endif()
+")
 install(FILES ${CMAKE_SOURCE_DIR}/assets/8bitOperatorPlus8-Regular.ttf
               ${CMAKE_SOURCE_DIR}/assets/dial.bmp
         DESTINATION share/zu)
@@ -38,6 +50,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/assets/FONT-LICENSE.txt ${ZU_DIST}/copyright
               ${ZU_DIST_OUT}/changelog.gz
         DESTINATION share/doc/zu)
 install(FILES ${ZU_DIST_OUT}/zu.png DESTINATION share/icons/hicolor/64x64/apps)
+# Software centres read the AppStream entry; it and the desktop entry share one id.
+set(ZU_APP_ID io.github.zu_midi.zu)
+install(FILES ${ZU_DIST}/${ZU_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${ZU_DIST_OUT}/zu.1.gz DESTINATION share/man/man1)
 install(PROGRAMS ${ZU_DIST}/zu-launcher DESTINATION bin RENAME zu)
 
@@ -47,8 +62,8 @@ install(PROGRAMS ${ZU_DIST}/zu-launcher DESTINATION bin RENAME zu)
 install(CODE "
   set(ZU_LAUNCHER \"\${CMAKE_INSTALL_PREFIX}/bin/zu\")
   string(MD5 zu_prefix_id \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
-  set(zu_entry \"${ZU_DIST_OUT}/desktop-\${zu_prefix_id}/zu.desktop\")
-  configure_file(\"${ZU_DIST}/zu.desktop\" \"\${zu_entry}\" @ONLY)
+  set(zu_entry \"${ZU_DIST_OUT}/desktop-\${zu_prefix_id}/${ZU_APP_ID}.desktop\")
+  configure_file(\"${ZU_DIST}/${ZU_APP_ID}.desktop\" \"\${zu_entry}\" @ONLY)
   file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/applications\" TYPE FILE
        FILES \"\${zu_entry}\")
 ")

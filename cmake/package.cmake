@@ -13,6 +13,8 @@ to a random one between MIN and MAX; an inertia knob sets how often it jumps.
 With MIDI learn its knobs and its trigger can be paired with the knobs and pads
 of a hardware controller and played from there. It works with the ALSA
 sequencer, JACK and PipeWire.")
+# MIT; a Debian package has no licence field, its copyright file (dist/copyright) says it.
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

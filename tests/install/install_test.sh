@@ -26,21 +26,25 @@ trap cleanup EXIT
 # --- install and look at what came out ---
 cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 ||
     fail "cmake --install: $(cat "$tmp/install.log")"
+id=io.github.zu_midi.zu
+entry="$prefix/share/applications/$id.desktop"
 for f in bin/zu lib/zu/zu share/zu/8bitOperatorPlus8-Regular.ttf share/zu/dial.bmp \
-         share/applications/zu.desktop share/icons/hicolor/64x64/apps/zu.png \
-         share/man/man1/zu.1.gz share/doc/zu/FONT-LICENSE.txt share/doc/zu/copyright; do
+         share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+         share/icons/hicolor/64x64/apps/zu.png share/man/man1/zu.1.gz \
+         share/doc/zu/FONT-LICENSE.txt share/doc/zu/copyright; do
     [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
 [ -x "$prefix/bin/zu" ] || fail "the launcher is not executable"
 [ -x "$prefix/lib/zu/zu" ] || fail "the program is not executable"
-grep -qx "Exec=\"$prefix/bin/zu\"" "$prefix/share/applications/zu.desktop" ||
-    fail "the desktop entry does not start the installed launcher: $(grep Exec= \
-         "$prefix/share/applications/zu.desktop")"
-for line in "[Desktop Entry]" "Type=Application" "Name=zu" "Icon=zu"; do
-    grep -qxF "$line" "$prefix/share/applications/zu.desktop" || fail "desktop entry lacks $line"
+grep -qx "Exec=\"$prefix/bin/zu\"" "$entry" ||
+    fail "the desktop entry does not start the installed launcher: $(grep Exec= "$entry")"
+# The launcher's path has a space here: the entry must still be valid.
+desktop-file-validate "$entry" >"$tmp/desktop.log" 2>&1 ||
+    fail "desktop-file-validate: $(cat "$tmp/desktop.log")"
+for line in "Name=zu" "Icon=zu"; do
+    grep -qxF "$line" "$entry" || fail "desktop entry lacks $line"
 done
-grep -q "@ZU_" "$prefix/bin/zu" "$prefix/share/applications/zu.desktop" &&
-    fail "a template placeholder was left unfilled"
+grep -q "@ZU_" "$prefix/bin/zu" "$entry" && fail "a template placeholder was left unfilled"
 icon="$(identify -format '%m %w %h %A' "$prefix/share/icons/hicolor/64x64/apps/zu.png" 2>&1)"
 case "$icon" in
 "PNG 64 64 "[Bb]lend* | "PNG 64 64 True"*) ;;

@@ -37,27 +37,46 @@ for lib in libc6 libsdl2-2.0-0 libsdl2-ttf-2.0-0 librtmidi; do
     esac
 done
 
-# --- lintian: no errors, and nothing at all about the manual page ---
+# --- lintian: no errors, nothing about the manual page, hardening or stripping ---
 lintian --allow-root --fail-on none --display-info --pedantic "$deb" >"$tmp/lintian.log" 2>&1 ||
     fail "lintian did not run: $(cat "$tmp/lintian.log")"
 grep -E '^E: ' "$tmp/lintian.log" && fail "lintian reports errors (above)"
 grep -E 'manual-page|groff-message' "$tmp/lintian.log" &&
     fail "lintian complains about the manual page (above)"
+grep -E 'hardening-no-|binary-has-unneeded-section' "$tmp/lintian.log" &&
+    fail "the program is not built hardened or not stripped fully (above)"
 
 # --- unpack into a scratch root and look at what is there ---
 dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
 usr="$root/usr"
-for f in share/zu/8bitOperatorPlus8-Regular.ttf share/zu/dial.bmp share/applications/zu.desktop \
-         share/icons/hicolor/64x64/apps/zu.png share/man/man1/zu.1.gz share/doc/zu/copyright \
-         share/doc/zu/changelog.gz; do
+id=io.github.zu_midi.zu
+entry="$usr/share/applications/$id.desktop"
+metainfo="$usr/share/metainfo/$id.metainfo.xml"
+for f in share/zu/8bitOperatorPlus8-Regular.ttf share/zu/dial.bmp share/applications/$id.desktop \
+         share/metainfo/$id.metainfo.xml share/icons/hicolor/64x64/apps/zu.png \
+         share/man/man1/zu.1.gz share/doc/zu/copyright share/doc/zu/changelog.gz; do
     [ -f "$usr/$f" ] || fail "the package lacks /usr/$f"
 done
 [ -x "$usr/bin/zu" ] || fail "the package lacks the launcher /usr/bin/zu"
 [ -x "$usr/lib/zu/zu" ] || fail "the package lacks the program /usr/lib/zu/zu"
-grep -qx 'Exec="/usr/bin/zu"' "$usr/share/applications/zu.desktop" ||
-    fail "the desktop entry does not start /usr/bin/zu: $(grep Exec= \
-         "$usr/share/applications/zu.desktop")"
+grep -qx 'Exec="/usr/bin/zu"' "$entry" ||
+    fail "the desktop entry does not start /usr/bin/zu: $(grep Exec= "$entry")"
+desktop-file-validate "$entry" >"$tmp/desktop.log" 2>&1 ||
+    fail "desktop-file-validate: $(cat "$tmp/desktop.log")"
+# The tree, not the file alone: it also checks that the launchable is the desktop entry.
+appstreamcli validate-tree --no-net "$root" >"$tmp/appstream.log" 2>&1 ||
+    fail "appstreamcli: $(cat "$tmp/appstream.log")"
+grep -o '<release version="[^"]*"' "$metainfo" | head -1 | grep -qF "\"$version\"" ||
+    fail "the AppStream entry's latest release is not version $version"
 grep -q "ProggyTiny" "$usr/share/doc/zu/copyright" || fail "the copyright file lacks the font"
+# zu's own files are under LICENSE, whose text the copyright file carries (Debian
+# installs no licence file of its own).
+grep -A2 -x 'Files: \*' "$usr/share/doc/zu/copyright" | grep -qx 'License: Expat' ||
+    fail "the copyright file does not put zu's files under the MIT (Expat) licence"
+flat() { sed 's/^ \.$//' "$@" | tr -s '[:space:]' ' '; }
+licence="$(sed -n '/^Permission/,$p' "$(dirname "$0")/../../LICENSE" | flat)"
+[[ "$(flat "$usr/share/doc/zu/copyright")" == *"$licence"* ]] ||
+    fail "the copyright file lacks the text of LICENSE"
 head -1 <(zcat "$usr/share/doc/zu/changelog.gz") | grep -q "^zu ($version) " ||
     fail "the changelog's latest entry is not version $version"
 # Every file the manual page names must be in the package.
