@@ -9,7 +9,9 @@ trigger latency (XTest press of r until the Control Change reaches the MIDI
 peer), follow latency (the peer turns the paired CH dial until a trigger
 sends on the new channel) and pad latency (the peer sends 127 on a controller
 paired with the value button until zu's Control Change arrives; then 0, whose
-re-press comes a frame after the release). The baseline opens the same two
+re-press comes a frame after the release), its CPU with the JACK server killed after
+3000 presses of r, and the time from the server's return until a press of r reaches
+a new peer. The baseline opens the same two
 MIDI clients as zu. Figures are summed up over the runs as
 minimum / median / maximum, printed as a table and written to --out.
 
@@ -556,6 +558,44 @@ def measure_pad(peer, samples, rng):
             "pad_lost": lost}
 
 
+def wait_output(prog, text, timeout):
+    deadline = time.monotonic() + timeout
+    while text not in prog.output():
+        if time.monotonic() > deadline or prog.p.poll() is not None:
+            raise Failure("zu never printed %r; it printed: %s" % (text, prog.output()))
+        time.sleep(0.01)
+
+
+def measure_loss(args, servers, x, prog, origin, peer):
+    """The JACK server killed: zu's CPU after 3000 triggers with it gone; then the
+    server and a peer back, and the time from the server's return to the first
+    Control Change a press of r brings the new peer. Returns (figures, new peer)."""
+    servers.jackd.kill()
+    servers.jackd.wait(5)
+    peer.close()
+    wait_output(prog, "zu lost its MIDI service", 5)
+    x.focus_follows_pointer()
+    x.move(origin[0] + POINTER_SPOT[0], origin[1] + POINTER_SPOT[1])
+    for _ in range(3000):
+        x.tap("r")
+    time.sleep(1.0)  # the presses handled
+    t0, c0 = now_us(), cpu_ticks(prog.p.pid)
+    time.sleep(args.idle / 2)
+    cpu = (cpu_ticks(prog.p.pid) - c0) * 100 / os.sysconf("SC_CLK_TCK") / ((now_us() - t0) / 1e6)
+    servers.start_jack()
+    back = now_us()
+    peer = Peer(args.peer, servers.client_env())
+    got = None
+    deadline = time.monotonic() + 10
+    while got is None and time.monotonic() < deadline:
+        x.tap("r")
+        got = peer.wait_message(lambda b: len(b) == 3 and b[0] & 0xF0 == 0xB0, 0.01)
+    if got is None:
+        raise Failure("zu sent nothing within 10 s of its JACK server's return")
+    wait_output(prog, "zu is connected to its MIDI service again", 5)
+    return {"gone_cpu_pct": cpu, "reconnect_ms": (got[0] - back) / 1000}, peer
+
+
 def run_baseline(args, servers, x, tmp, run):
     env = servers.client_env()
     peer = Peer(args.peer, env)  # the ports its two MIDI clients open, as zu's do
@@ -593,6 +633,8 @@ def run_zu(args, servers, x, tmp, run, rng):
         r.update(measure_triggers(x, peer, prog, origin, args.taps, rng))
         r.update(measure_follow(x, peer, origin, args.follow, rng))
         r.update(measure_pad(peer, args.pad, rng))
+        gone, peer = measure_loss(args, servers, x, prog, origin, peer)
+        r.update(gone)
         x.move(origin[0] + POINTER_SPOT[0], origin[1] + POINTER_SPOT[1])
         x.tap("q")
         status = prog.wait_exit(5)
@@ -683,6 +725,12 @@ def report(args, base, zu, load_before, load_after, costs):
         ("- its zu / baseline", "", spread(ratio("cpu_run_pct"), "%.2fx"), "", ""),
         ("- main thread / Mesa's rasteriser threads / others, medians (%)",
          threads(base), threads(zu), "", ""),
+        ("CPU with the JACK server gone, after 3000 presses of r, %% of one core", "",
+         spread(col(zu, "gone_cpu_pct"), "%.2f"), "near idle",
+         verdict(max(col(zu, "gone_cpu_pct")) <= 2 * max(max(col(zu, "cpu_pct")), 1))),
+        ("the JACK server back: until r reaches a new peer (ms)", "",
+         spread(col(zu, "reconnect_ms"), "%.0f"), "<= 2000",
+         verdict(max(col(zu, "reconnect_ms")) <= 2000)),
         ("resident memory (MB)", spread(col(base, "rss_mb"), "%.1f"),
          spread(col(zu, "rss_mb"), "%.1f"), "", ""),
         ("resident memory, zu - baseline (MB)", "", spread(rss_diff, "%.1f"), "<= 15",

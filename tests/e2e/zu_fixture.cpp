@@ -1,6 +1,8 @@
 #include "zu_fixture.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <iostream>
 
 namespace zutest {
 
@@ -20,12 +22,31 @@ void ZuTest::TearDown() {
     if (HasFailure() && zu) {
         std::cerr << "zu stdout:\n" << zu->output() << "\nzu stderr:\n" << zu->errors() << "\n";
     }
+    if (HasFailure()) keepEvidence();
     zu.reset();
     x.reset();
     peer.reset();
     if (midi) {
         EXPECT_TRUE(midi->stop()) << serviceName(service) << " needed SIGKILL";
     }
+}
+
+void ZuTest::keepEvidence() {
+    const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(t->test_suite_name()) + "." + t->name();
+    for (char& c : name)
+        if (c == '/') c = '_';
+    const char* root = getenv("ZU_TEST_KEEP");
+    std::filesystem::path dir = std::filesystem::absolute(root && *root ? root : "failed") / name;
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    if (zu) zu->keepLogs(dir.string());
+    if (midi) {
+        std::filesystem::copy_file(midi->logPath(), dir / "service.log",
+                                   std::filesystem::copy_options::overwrite_existing, ignored);
+        std::cerr << "the service's log ends:\n" << tailOfFile(midi->logPath());
+    }
+    std::cerr << "zu's and the service's logs are kept in " << dir.string() << "\n";
 }
 
 Environment ZuTest::zuEnvironment() {

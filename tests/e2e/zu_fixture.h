@@ -74,6 +74,9 @@ class ZuTest : public ::testing::Test {
     // Stops zu, the peer and the service; the service object stays for the subclasses.
     void TearDown() override;
 
+    // After a failure: zu's output and frame log and the service's log, copied to
+    // $ZU_TEST_KEEP (else ./failed)/SUITE.TEST, and the end of the service's log.
+    void keepEvidence();
     // The environment for zu: the test's display and the service, when started.
     Environment zuEnvironment();
     // A private MIDI service and the peer on it.

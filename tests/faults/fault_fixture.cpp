@@ -3,10 +3,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <sstream>
 
 namespace zutest {
+
+constexpr int SDL_KEYDOWN_TYPE = 0x300; // as zu's frame log writes it
 
 long rssKb(pid_t pid) {
     std::istringstream in(readFile("/proc/" + std::to_string(pid) + "/status"));
@@ -143,10 +147,52 @@ void FaultTest::burst(unsigned long keysym, int n) {
     }
 }
 
+void FaultTest::pressR(int holdMs) {
+    pressedUs_.push_back(monotonicMicros());
+    x->tapKey(XK_r, holdMs);
+}
+
+std::string FaultTest::pressReport() {
+    std::vector<long long> arrivals, keys;
+    for (const MidiMessage& m : peer->received())
+        arrivals.push_back(m.micros);
+    std::istringstream log(readFile(zu->workDir() + "/frames.log"));
+    std::string kind;
+    long long at;
+    int type;
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream words(line);
+        if (words >> kind >> at >> type && kind == "event" && type == SDL_KEYDOWN_TYPE)
+            keys.push_back(at);
+    }
+    auto firstIn = [](const std::vector<long long>& times, long long from, long long to) {
+        auto it = std::lower_bound(times.begin(), times.end(), from);
+        return it != times.end() && *it < to ? *it : -1;
+    };
+    std::ostringstream out;
+    const long long t0 = pressedUs_.empty() ? 0 : pressedUs_[0];
+    out << pressedUs_.size() << " presses, " << arrivals.size() << " messages (ms from the first "
+        << "press):";
+    for (size_t i = 0; i < pressedUs_.size(); ++i) {
+        long long from = pressedUs_[i];
+        long long to = i + 1 < pressedUs_.size() ? pressedUs_[i + 1] : LLONG_MAX;
+        if (firstIn(arrivals, from, to) >= 0) continue;
+        long long key = firstIn(keys, from, to);
+        auto before = std::lower_bound(arrivals.begin(), arrivals.end(), from);
+        out << "\n  press " << i << " at " << (from - t0) / 1000 << ": unanswered; zu "
+            << (key >= 0 ? "took a key at " + std::to_string((key - t0) / 1000) : "took no key")
+            << "; messages before at "
+            << (before == arrivals.begin() ? "-" : std::to_string((before[-1] - t0) / 1000))
+            << ", after at "
+            << (before == arrivals.end() ? "-" : std::to_string((*before - t0) / 1000));
+    }
+    return out.str();
+}
+
 long long FaultTest::rLatencyMs(Millis limit) {
     size_t before = peer->receivedCount();
     long long start = monotonicMicros();
-    x->tapKey(XK_r, 20);
+    pressR(20);
     if (!peer->waitForCount(before + 1, limit)) return -1;
     return (peer->received()[before].micros - start) / 1000;
 }

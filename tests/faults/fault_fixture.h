@@ -69,8 +69,14 @@ class FaultTest : public ZuTest {
     void burst(unsigned long keysym, int n);
     // Presses r and returns how long the peer waited for the message; -1 on none within limit.
     long long rLatencyMs(Millis limit);
+    // Taps r, held for holdMs, and notes when for pressReport().
+    void pressR(int holdMs);
+    // For a count that failed: each press of pressR() that no message answered before
+    // the next one, with the arrivals around it and whether zu's frame log shows a key.
+    std::string pressReport();
 
   private:
+    std::vector<long long> pressedUs_;
     bool troubled_ = false;
     pid_t stalled_ = -1;
 };

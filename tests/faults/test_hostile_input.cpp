@@ -42,7 +42,7 @@ TEST_P(Flood, ZuStaysResponsiveAndSmall) {
     const long after = rssKb(pid);
     peak = std::max(peak, after);
     for (long long ms : latencies)
-        EXPECT_GE(ms, 0) << "an r went unanswered";
+        EXPECT_GE(ms, 0) << "an r went unanswered; " << pressReport();
     EXPECT_LT(peak - before, 20 * 1024) << "RSS " << before << " kB -> peak " << peak << " kB";
     EXPECT_TRUE(allValidControlChanges(peer->received()));
     RecordProperty("rss_before_kb", static_cast<int>(before));

@@ -36,7 +36,7 @@ TEST_F(Soak, FollowModeWithTrafficAndTriggers) {
     auto next = std::chrono::steady_clock::now();
     const auto end = next + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end && zu->running()) {
-        x->tapKey(XK_r, 30);
+        pressR(30);
         ++presses;
         if (startKb < 0 && peer->receivedCount() >= warmUp) startKb = peakKb = rssKb(pid);
         if (startKb >= 0 && presses % 25 == 0) peakKb = std::max(peakKb, rssKb(pid));
@@ -55,7 +55,7 @@ TEST_F(Soak, FollowModeWithTrafficAndTriggers) {
            "peer sent %d\n",
            seconds, startKb, endKb, peakKb, presses, got.size(), traffic.sent());
     fflush(stdout);
-    EXPECT_EQ(static_cast<size_t>(presses), got.size()) << "one message per r";
+    EXPECT_EQ(static_cast<size_t>(presses), got.size()) << "one message per r; " << pressReport();
     EXPECT_TRUE(allValidControlChanges(got));
     EXPECT_LT(endKb - startKb, boundKb);
     EXPECT_LT(peakKb - startKb, boundKb);

@@ -1,13 +1,18 @@
 #include "servers.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <jack/jack.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zutest {
 
@@ -71,6 +76,50 @@ void removeSemaphores(const std::string& serverName) {
 }
 } // namespace
 
+// jackd prints no times: its output goes through a FIFO to a thread that writes each
+// line to the log behind the time it arrived, so a failure shows when a client stopped.
+class StampedLog {
+  public:
+    StampedLog(const std::string& fifo, const std::string& log) : fifo_(fifo) {
+        mkfifo(fifo.c_str(), 0600);
+        // Read and write: the FIFO never reports an end while jackd is restarted.
+        fd_ = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        thread_ = std::thread([this, log] { copy(log); });
+    }
+    ~StampedLog() {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    const std::string& fifo() const { return fifo_; }
+
+  private:
+    void copy(const std::string& log) {
+        std::string line;
+        char buf[4096];
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            ssize_t n = read(fd_, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] != '\n') {
+                    line += buf[i];
+                    continue;
+                }
+                auto us = std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now().time_since_epoch());
+                std::ofstream(log, std::ios::app) << us.count() << " " << line << "\n";
+                line.clear();
+            }
+        }
+    }
+
+    std::string fifo_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 XvfbServer::XvfbServer() : dir_(std::make_unique<TempDir>("zu-xvfb")) {
     SpawnOptions o;
     o.argv = {ZU_XVFB_SCRIPT};
@@ -131,22 +180,28 @@ Environment withoutService(Service service, Environment base) {
 }
 
 JackServer::JackServer(const std::string& name)
-    : MidiService(name), dir_(std::make_unique<TempDir>("zu-jack")) {
+    : MidiService(name), dir_(std::make_unique<TempDir>("zu-jack")),
+      log_(std::make_unique<StampedLog>(dir_->file("jackd.fifo"), logPath())) {
     start();
+}
+
+JackServer::~JackServer() {
+    stop();
 }
 
 void JackServer::start() {
     SpawnOptions o;
-    o.argv = {"jackd", "--no-realtime", "-S", "-n", name_, "-d", "dummy",
-              "-r",    "48000",         "-p", "256"};
+    // Synchronous (-S): a client late in a cycle delays it instead of losing its MIDI.
+    o.argv = {"jackd", "--no-realtime", "-S", "-n", name_, "-d",
+              "dummy", "-r", "48000",         "-p", "256"};
     o.env.set("JACK_NO_AUDIO_RESERVATION", "1");
-    o.stdoutPath = o.stderrPath = dir_->file("jackd.log");
+    o.stdoutPath = o.stderrPath = log_->fifo();
     proc_ = Process(o);
     bool up = waitUntil([&] { return !proc_.running() || reachable(); }, START_TIMEOUT, Millis(50));
     if (!up || !proc_.running()) {
         proc_.terminate(STOP_GRACE);
         throw std::runtime_error("jackd " + name_ + " did not come up (" + proc_.describeEnd() +
-                                 "):\n" + tailOfFile(dir_->file("jackd.log")));
+                                 "):\n" + tailOfFile(logPath()));
     }
     stopped_ = false;
 }

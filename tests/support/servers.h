@@ -70,6 +70,9 @@ class MidiService {
     // The full name of the port shortName of a client whose name starts with client
     // (a service may add a suffix to it); empty when there is none.
     std::string portOf(const std::string& client, const std::string& shortName) const;
+    // The daemon's log: everything it printed, each line behind the CLOCK_MONOTONIC
+    // microseconds it arrived at where the daemon prints no time itself.
+    virtual std::string logPath() const = 0;
     // The environment that sends JACK clients to this service and never starts one.
     virtual Environment clientEnvironment(Environment base = Environment::current()) const = 0;
 
@@ -93,7 +96,7 @@ class JackServer : public MidiService {
   public:
     // Starts "jackd -n name -d dummy" and waits until a client can connect; throws on failure.
     explicit JackServer(const std::string& name);
-    ~JackServer() override { stop(); }
+    ~JackServer() override;
 
     bool stop() override;
     void restart() override { start(); }
@@ -105,12 +108,14 @@ class JackServer : public MidiService {
     // Connects two ports by full name; false when JACK refuses.
     bool connect(const std::string& from, const std::string& to) const;
     Environment clientEnvironment(Environment base = Environment::current()) const override;
+    std::string logPath() const override { return dir_->file("jackd.log"); }
 
   private:
     void start();
     bool reachable() const;
 
     std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<class StampedLog> log_;
     bool stopped_ = false;
 };
 
@@ -130,6 +135,7 @@ class PipeWireServer : public MidiService {
     Environment clientEnvironment(Environment base = Environment::current()) const override;
     // PipeWire's libjack, a PIPEWIRE_REMOTE and a runtime directory of base's choosing.
     static Environment jackLibrary(Environment base, const std::string& remote);
+    std::string logPath() const override { return dir_->file("pipewire.log"); }
 
   private:
     // "jack_lsp -c" run as a client: every port, each followed by its connections indented.

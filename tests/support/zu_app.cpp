@@ -16,10 +16,20 @@ ZuApp::ZuApp(const ZuOptions& options) : dir_(std::make_unique<TempDir>("zu-run"
     SpawnOptions o;
     o.argv = {fs::absolute(options.binary).string()};
     o.env = options.env;
+    // Every run keeps a frame log: what zu took and when, for a test that fails.
+    if (o.env.get("ZU_FRAME_LOG").empty()) o.env.set("ZU_FRAME_LOG", dir_->file("frames.log"));
     o.cwd = dir_->path();
     o.stdoutPath = dir_->file("stdout.txt");
     o.stderrPath = dir_->file("stderr.txt");
     proc_ = Process(o);
+}
+
+void ZuApp::keepLogs(const std::string& dir) const {
+    for (const char* name : {"stdout.txt", "stderr.txt", "frames.log"}) {
+        std::error_code ignored;
+        fs::copy_file(dir_->file(name), fs::path(dir) / ("zu-" + std::string(name)),
+                      fs::copy_options::overwrite_existing, ignored);
+    }
 }
 
 bool ZuApp::waitForOutput(const std::string& text, Millis timeout) const {

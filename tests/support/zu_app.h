@@ -39,6 +39,8 @@ class ZuApp {
     // Waits until stdout contains text.
     bool waitForOutput(const std::string& text, Millis timeout) const;
     const std::string& workDir() const { return dir_->path(); }
+    // Copies stdout, stderr and the frame log into dir, which must exist.
+    void keepLogs(const std::string& dir) const;
 
   private:
     std::unique_ptr<TempDir> dir_;
