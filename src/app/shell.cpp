@@ -151,6 +151,9 @@ void waitOut(Shell& s, const Clock& clock, Uint32 ms) {
 void runFrame(Shell& s, const Clock& clock) {
     s.frameStart = clock.ticks();
     long long top = s.frameLog ? monotonicMicros() : 0;
+    // Pairs stepped while the last frame waited were that frame's: this frame's own
+    // step follows them at once (a released pad is pressed again now, not a frame later).
+    s.follow.fresh = false;
     SDL_Event e;
     while (SDL_PollEvent(&e))
         handleEvent(s, e);

@@ -34,6 +34,7 @@ struct TaskStopper {
     ~TaskStopper() { MidiCC::doneCC = MidiCC::CCStatus != 2; }
 } taskStopper;
 
+// The longest a task waits between two polls; a message that arrives ends the wait.
 constexpr auto POLL_PERIOD = std::chrono::milliseconds(10);
 
 bool isData(unsigned char b) {
@@ -139,9 +140,10 @@ int MidiCC::learnTask() {
         dlgCC->label->selected = true; // before show(), which asks for the paint
         dlgCC->show();
     }
+    unsigned long seen = 0;
     while (!doneCC) {
         if (ctrlList.numberCtrlsToSetCC() != 0) learnPoll(current);
-        std::this_thread::sleep_for(POLL_PERIOD);
+        inbox.waitArrival(seen, POLL_PERIOD);
     }
     if (dlgCC) dlgCC->hide();
     ctrlList.setCCOff();
@@ -151,9 +153,10 @@ int MidiCC::learnTask() {
 int MidiCC::listenTask(CCPair& pair) {
     int number = 0, value = 0;
     CCStatus = 2;
+    unsigned long seen = 0;
     while (doneCC) {
         listenPoll(number, value, pair);
-        std::this_thread::sleep_for(POLL_PERIOD);
+        inbox.waitArrival(seen, POLL_PERIOD);
     }
     return 0;
 }

@@ -7,15 +7,26 @@ void MidiInbox::receive(double, std::vector<unsigned char>* msg, void* inbox) {
 }
 
 void MidiInbox::put(const std::vector<unsigned char>& msg) {
-    std::lock_guard<std::mutex> lock(m_);
-    if (count_ == LIMIT) {
-        ++dropped_;
-        return;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        ++arrivals_;
+        if (count_ == LIMIT) {
+            ++dropped_;
+            return;
+        }
+        Entry& e = ring_[(head_ + count_) % LIMIT];
+        e.size = std::min(msg.size(), e.bytes.size());
+        std::copy_n(msg.begin(), e.size, e.bytes.begin());
+        ++count_;
     }
-    Entry& e = ring_[(head_ + count_) % LIMIT];
-    e.size = std::min(msg.size(), e.bytes.size());
-    std::copy_n(msg.begin(), e.size, e.bytes.begin());
-    ++count_;
+    arrived_.notify_one();
+}
+
+bool MidiInbox::waitArrival(unsigned long& seen, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(m_);
+    bool came = arrived_.wait_for(lock, limit, [&] { return arrivals_ != seen; });
+    seen = arrivals_;
+    return came;
 }
 
 void MidiInbox::take(std::vector<unsigned char>& msg) {

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <vector>
@@ -21,6 +23,9 @@ class MidiInbox {
     void take(std::vector<unsigned char>& msg);
     // Drops every waiting message.
     void clear();
+    // Waits until a message arrives that seen has not counted yet, at most limit;
+    // then seen counts every message so far. True when one arrived.
+    bool waitArrival(unsigned long& seen, std::chrono::milliseconds limit);
     // Messages dropped because LIMIT were waiting.
     size_t dropped() const { return dropped_; }
 
@@ -33,6 +38,8 @@ class MidiInbox {
     void put(const std::vector<unsigned char>& msg);
 
     std::mutex m_;
+    std::condition_variable arrived_;
+    unsigned long arrivals_ = 0; // every message received, kept or dropped
     std::array<Entry, LIMIT> ring_{};
     size_t head_ = 0, count_ = 0;
     std::atomic<size_t> dropped_{0};

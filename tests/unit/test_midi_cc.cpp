@@ -61,6 +61,20 @@ TEST(MidiInbox, KeepsTheFirstHundredInOrderWithTheirLengthsAndDropsTheRest) {
     MidiInbox::receive(0, &again, &box);
     box.take(got);
     EXPECT_EQ(again, got) << "a full inbox, once emptied, takes messages again";
+
+    // A task waiting for the next poll wakes with a message, long before its limit.
+    unsigned long seen = 0;
+    EXPECT_TRUE(box.waitArrival(seen, std::chrono::milliseconds(0))) << "151 arrived";
+    auto start = std::chrono::steady_clock::now();
+    std::thread sender([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        MidiInbox::receive(0, &again, &box);
+    });
+    EXPECT_TRUE(box.waitArrival(seen, std::chrono::minutes(1)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
+        << "woke at its limit, not with the message";
+    sender.join();
+    EXPECT_FALSE(box.waitArrival(seen, std::chrono::milliseconds(1))) << "that one was seen";
 }
 
 TEST(MidiPairing, NumbersNarrowToAByte) {

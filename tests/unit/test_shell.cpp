@@ -427,6 +427,27 @@ TEST_F(WakeTest, APressAndReleaseWithinOneFrameBothCount) {
     EXPECT_EQ(2u, sent.size());
 }
 
+TEST_F(WakeTest, AReleaseWhileAFrameWaitsIsPressedAgainByTheNextFrame) {
+    publish(20, 127);
+    frame();
+    ASSERT_EQ(1u, sent.size());
+    FakeClock waiting({1000, 1000});
+    waiting.arrive = [this, once = true](SDL_Event* e) mutable -> Uint32 {
+        if (!once) return 0;
+        once = false;
+        std::get<1>(incoming) = 0;
+        *e = SDL_Event{};
+        e->type = shell->midiEvent;
+        e->user.code = 20 << 8;
+        return 5;
+    };
+    runFrame(*shell, waiting.clock());
+    EXPECT_FALSE(held()) << "the 0 releases the pad while the frame waits";
+    frame();
+    EXPECT_EQ(2u, sent.size()) << "the re-press comes with the very next frame";
+    EXPECT_TRUE(held());
+}
+
 TEST_F(WakeTest, EachNewPairGetsItsOwnStep) {
     // A knob on the value button, 10, 11, 12 within one frame: press, release, press.
     publish(20, 10);
