@@ -1,6 +1,7 @@
 #include "midi_api.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 void reportNoMidi(const std::string& why) {
@@ -24,11 +25,33 @@ void abandon(void* obj) {
     if (obj) kept->push_back(obj);
 }
 
-bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread([work = std::move(work), done] {
+namespace {
+// Closings under way; never destroyed, as a closing may outlive main.
+struct Closings {
+    std::mutex m;
+    std::condition_variable done;
+    int running = 0;
+};
+Closings& closings = *new Closings;
+} // namespace
+
+void startClosing(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(closings.m);
+        ++closings.running;
+    }
+    std::thread([work = std::move(work)] {
         work();
-        *done = true;
+        {
+            std::lock_guard<std::mutex> lock(closings.m);
+            --closings.running;
+        }
+        closings.done.notify_all();
     }).detach();
-    return waitFor(*done, limit);
+}
+
+bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit) {
+    startClosing(std::move(work));
+    std::unique_lock<std::mutex> lock(closings.m);
+    return closings.done.wait_for(lock, limit, [] { return closings.running == 0; });
 }

@@ -92,9 +92,12 @@ bool openReported(T* obj, PortCheck& found, unsigned port, const std::string& na
 // Waits until flag is set or limit has passed; true when it was set.
 bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
 
-// Runs work on a thread of its own and waits at most limit for it: closing a JACK
-// client waits for the server, which may have stopped answering. Past the limit the
-// work is left to that thread; true when it finished in time.
+// Starts work (closing a JACK client, which waits for the server) on a thread of its
+// own, without waiting for it.
+void startClosing(std::function<void()> work);
+// Starts work as startClosing does, then waits at most limit until it and every other
+// closing under way have finished, so that closings started together share one limit.
+// Past the limit the work is left to its thread; true when all finished in time.
 bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit);
 
 // Keeps obj for the rest of the run, never closed: a MIDI client of a JACK server that

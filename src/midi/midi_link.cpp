@@ -124,9 +124,10 @@ jack_client_t* openWatch() {
     return c;
 }
 
+// Closed alongside zu's ports at quit, within the same limit (MidiCC::closeInput waits).
 void closeWatch() {
     jack_client_t* c = std::exchange(link.client, nullptr);
-    if (c) finishWithin([c] { jack_client_close(c); }, MidiLink::CLOSE_LIMIT);
+    if (c) startClosing([c] { jack_client_close(c); });
 }
 
 void say(const std::string& line) {

@@ -48,6 +48,7 @@ class MidiLink {
     // connects the start rules' ports once they exist. Prints one line on a loss and
     // one when connected again.
     static void keep();
-    // Stops watching and closes the watching client, each within CLOSE_LIMIT.
+    // Stops watching (within CLOSE_LIMIT) and starts closing the watching client; the
+    // next closing that waits (MidiCC::closeInput) waits for it too.
     static void end();
 };
