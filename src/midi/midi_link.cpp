@@ -3,10 +3,16 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -23,6 +29,8 @@ using std::chrono::milliseconds;
 // missing looked for (the service also tells when ports appear).
 constexpr milliseconds RETRY(250);
 constexpr milliseconds PENDING_RETRY(1000);
+// How often a service is asked for where no socket of it is found.
+constexpr milliseconds BLIND_RETRY(5000);
 // How long a port zu has just opened may take to show in the service's list.
 constexpr milliseconds PORT_SHOWS(2000);
 // A client that vanishes while the service shuts down is no removal of its own.
@@ -88,23 +96,72 @@ struct Link {
 };
 
 // Never destroyed: a thread left waiting in a dead service may still reach it at exit.
-Link& link = *new Link;
+Link& state = *new Link;
 
 void onShutdown(void*) {
-    link.signal(LOST);
+    state.signal(LOST);
 }
 void onClient(const char*, int registered, void*) {
-    if (!registered) link.signal(CLIENT_GONE);
+    if (!registered) state.signal(CLIENT_GONE);
 }
 void onPort(jack_port_id_t, int registered, void*) {
-    if (registered) link.signal(PORTS_CHANGED);
+    if (registered) state.signal(PORTS_CHANGED);
 }
 void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void*) {
     {
-        std::lock_guard<std::mutex> lock(link.sig);
-        link.connects.emplace_back(a, b, connected != 0);
+        std::lock_guard<std::mutex> lock(state.sig);
+        state.connects.emplace_back(a, b, connected != 0);
     }
-    link.signal(CONNECTIONS_CHANGED);
+    state.signal(CONNECTIONS_CHANGED);
+}
+
+// Where the JACK services wait for clients, as the environment names them: jackd's
+// socket and PipeWire's (for its libjack). A service that is gone leaves none that
+// takes a connection; one that comes back listens there again.
+std::vector<std::string> serviceSockets() {
+    auto env = [](const char* name, const char* otherwise) {
+        const char* v = getenv(name);
+        return std::string(v && *v ? v : otherwise);
+    };
+    std::vector<std::string> paths{"/dev/shm/jack_" + env("JACK_DEFAULT_SERVER", "default") + "_" +
+                                   std::to_string(getuid()) + "_0"};
+    std::string remote = env("PIPEWIRE_REMOTE", "pipewire-0");
+    std::string dir =
+        env("PIPEWIRE_RUNTIME_DIR", getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "");
+    paths.push_back(remote[0] == '/' ? remote : dir + "/" + remote);
+    return paths;
+}
+
+enum class Socket { Missing, Refuses, Answers };
+
+Socket knock(const std::string& path) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) return Socket::Missing;
+    addr.sun_family = AF_UNIX;
+    path.copy(addr.sun_path, path.size());
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return Socket::Missing;
+    int r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    int err = errno;
+    close(fd);
+    if (r == 0 || err == EINPROGRESS || err == EAGAIN) return Socket::Answers;
+    return err == ENOENT ? Socket::Missing : Socket::Refuses;
+}
+
+// Whether opening a client is worth a try: opening one costs PipeWire's libjack tens of
+// milliseconds of CPU, so it waits for a socket that answers. Where no socket is found
+// (a service set up elsewhere) it is tried now and then.
+bool worthOpening() {
+    static Clock::time_point lastBlind;
+    bool seen = false;
+    for (const std::string& path : serviceSockets()) {
+        Socket s = knock(path);
+        if (s == Socket::Answers) return true;
+        seen = seen || s == Socket::Refuses;
+    }
+    if (seen || Clock::now() - lastBlind < BLIND_RETRY) return false;
+    lastBlind = Clock::now();
+    return true;
 }
 
 // A client without ports that hears of the service's end and of its ports and
@@ -126,7 +183,7 @@ jack_client_t* openWatch() {
 
 // Closed alongside zu's ports at quit, within the same limit (MidiCC::closeInput waits).
 void closeWatch() {
-    jack_client_t* c = std::exchange(link.client, nullptr);
+    jack_client_t* c = std::exchange(state.client, nullptr);
     if (c) startClosing([c] { jack_client_close(c); });
 }
 
@@ -137,7 +194,7 @@ void say(const std::string& line) {
 
 std::vector<std::string> listPorts(const char* pattern, unsigned long flags) {
     std::vector<std::string> out;
-    const char** names = jack_get_ports(link.client, pattern, JACK_DEFAULT_MIDI_TYPE, flags);
+    const char** names = jack_get_ports(state.client, pattern, JACK_DEFAULT_MIDI_TYPE, flags);
     if (!names) return out;
     for (const char** p = names; *p; ++p)
         out.emplace_back(*p);
@@ -158,7 +215,7 @@ std::vector<std::string> othersPorts(const Entry& e) {
     std::vector<std::string> all = listPorts(nullptr, peerFlags(e));
     all.erase(std::remove_if(all.begin(), all.end(),
                              [](const std::string& name) {
-                                 for (const Entry& own : link.entries)
+                                 for (const Entry& own : state.entries)
                                      if (own.fullName == name) return true;
                                  return false;
                              }),
@@ -169,7 +226,7 @@ std::vector<std::string> othersPorts(const Entry& e) {
 bool connectTo(const Entry& e, const std::string& peer) {
     const std::string& from = e.port->receives ? peer : e.fullName;
     const std::string& to = e.port->receives ? e.fullName : peer;
-    int r = jack_connect(link.client, from.c_str(), to.c_str());
+    int r = jack_connect(state.client, from.c_str(), to.c_str());
     return r == 0 || r == EEXIST;
 }
 
@@ -237,7 +294,7 @@ void connectPending(Entry& e) {
 }
 
 bool pending() {
-    for (const Entry& e : link.entries)
+    for (const Entry& e : state.entries)
         if (e.needsOpen || e.startRule || !e.restore.empty()) return true;
     return false;
 }
@@ -247,15 +304,15 @@ bool pending() {
 void takeConnections() {
     std::vector<std::tuple<jack_port_id_t, jack_port_id_t, bool>> got;
     {
-        std::lock_guard<std::mutex> lock(link.sig);
-        got.swap(link.connects);
+        std::lock_guard<std::mutex> lock(state.sig);
+        got.swap(state.connects);
     }
     for (const auto& [a, b, connected] : got) {
-        jack_port_t* pa = jack_port_by_id(link.client, a);
-        jack_port_t* pb = jack_port_by_id(link.client, b);
+        jack_port_t* pa = jack_port_by_id(state.client, a);
+        jack_port_t* pb = jack_port_by_id(state.client, b);
         if (!pa || !pb) continue;
         std::string na = jack_port_name(pa), nb = jack_port_name(pb);
-        for (Entry& e : link.entries) {
+        for (Entry& e : state.entries) {
             if (e.fullName.empty() || (na != e.fullName && nb != e.fullName)) continue;
             const std::string& peer = na == e.fullName ? nb : na;
             if (connected) {
@@ -270,37 +327,39 @@ void takeConnections() {
 }
 
 void loseService() {
-    for (Entry& e : link.entries) {
+    for (Entry& e : state.entries) {
         e.port->live = false;
         e.needsOpen = true;
     }
     // A client of a server that died is never closed: libjack crashes on it while it
     // tears the client down itself, and after a failed opening of another.
-    for (Entry& e : link.entries)
+    for (Entry& e : state.entries)
         if (e.port->abandon) e.port->abandon();
-    abandon(std::exchange(link.client, nullptr));
-    link.lost = true;
+    abandon(std::exchange(state.client, nullptr));
+    state.lost = true;
     say("zu lost its MIDI service: it plays on without sending MIDI and connects again when "
         "the service is back.");
 }
 
 // True once the service answers and zu's ports are open on it again.
 bool regainService() {
-    link.client = openWatch();
-    if (!link.client) return false;
-    for (Entry& e : link.entries)
+    if (!worthOpening()) return false;
+    state.client = openWatch();
+    if (!state.client) return false;
+    for (Entry& e : state.entries)
         if (e.needsOpen) reopen(e);
-    say(link.lost ? "zu is connected to its MIDI service again."
-                  : "zu is connected to its MIDI service.");
-    link.lost = false;
+    say(state.lost ? "zu is connected to its MIDI service again."
+                   : "zu is connected to its MIDI service.");
+    state.lost = false;
     return true;
 }
 
 // One of zu's clients removed by a service that goes on: that port is opened again.
 void reopenRemoved() {
-    if (link.lostWithin(REMOVAL_SETTLES)) return;
-    for (Entry& e : link.entries) {
-        if (e.needsOpen || e.fullName.empty() || jack_port_by_name(link.client, e.fullName.c_str()))
+    if (state.lostWithin(REMOVAL_SETTLES)) return;
+    for (Entry& e : state.entries) {
+        if (e.needsOpen || e.fullName.empty() ||
+            jack_port_by_name(state.client, e.fullName.c_str()))
             continue;
         say("zu's MIDI port \"" + e.port->name +
             "\" was removed by the service; zu opened it again.");
@@ -310,20 +369,20 @@ void reopenRemoved() {
 
 // One round of the watch; returns how long to wait for the next event (0: no limit).
 milliseconds step(unsigned events) {
-    std::lock_guard<std::timed_mutex> lock(link.m);
-    if (events & LOST && link.client) loseService();
-    if (!link.client && !regainService()) return RETRY;
+    std::lock_guard<std::timed_mutex> lock(state.m);
+    if (events & LOST && state.client) loseService();
+    if (!state.client && !regainService()) return RETRY;
     if (events & CLIENT_GONE) reopenRemoved();
-    for (Entry& e : link.entries)
+    for (Entry& e : state.entries)
         if (e.needsOpen) reopen(e);
     takeConnections();
-    for (Entry& e : link.entries)
+    for (Entry& e : state.entries)
         connectPending(e);
     return pending() ? PENDING_RETRY : milliseconds(0);
 }
 
 void run(std::shared_ptr<std::atomic<bool>> finished, milliseconds wait) {
-    while (unsigned events = link.waitEvents(wait)) // 0: stopping
+    while (unsigned events = state.waitEvents(wait)) // 0: stopping
         wait = step(events);
     *finished = true;
 }
@@ -331,13 +390,13 @@ void run(std::shared_ptr<std::atomic<bool>> finished, milliseconds wait) {
 } // namespace
 
 void MidiLink::attach(LinkedPort& port, PortCheck& found) {
-    std::lock_guard<std::timed_mutex> lock(link.m);
-    link.entries.emplace_back();
-    Entry& e = link.entries.back();
+    std::lock_guard<std::timed_mutex> lock(state.m);
+    state.entries.emplace_back();
+    Entry& e = state.entries.back();
     e.port = &port;
     found.opened = false;
-    if (!link.client && found.answered) link.client = openWatch();
-    found.answered = link.client != nullptr;
+    if (!state.client && found.answered) state.client = openWatch();
+    found.answered = state.client != nullptr;
     if (!found.answered) return; // the thread opens it once a service answers
     reopen(e);
     takeConnections();
@@ -348,38 +407,38 @@ void MidiLink::attach(LinkedPort& port, PortCheck& found) {
 }
 
 void MidiLink::detach(LinkedPort& port) {
-    std::unique_lock<std::timed_mutex> lock(link.m, CLOSE_LIMIT);
+    std::unique_lock<std::timed_mutex> lock(state.m, CLOSE_LIMIT);
     if (!lock.owns_lock()) return; // a step stuck in the service: the process is ending
-    link.entries.erase(std::remove_if(link.entries.begin(), link.entries.end(),
-                                      [&port](const Entry& e) { return e.port == &port; }),
-                       link.entries.end());
+    state.entries.erase(std::remove_if(state.entries.begin(), state.entries.end(),
+                                       [&port](const Entry& e) { return e.port == &port; }),
+                        state.entries.end());
 }
 
 void MidiLink::keep() {
-    std::lock_guard<std::timed_mutex> lock(link.m);
-    if (link.thread.joinable() || link.entries.empty()) return;
-    link.finished = std::make_shared<std::atomic<bool>>(false);
-    milliseconds first = !link.client ? RETRY : pending() ? PENDING_RETRY : milliseconds(0);
-    link.thread = std::thread(run, link.finished, first);
+    std::lock_guard<std::timed_mutex> lock(state.m);
+    if (state.thread.joinable() || state.entries.empty()) return;
+    state.finished = std::make_shared<std::atomic<bool>>(false);
+    milliseconds first = !state.client ? RETRY : pending() ? PENDING_RETRY : milliseconds(0);
+    state.thread = std::thread(run, state.finished, first);
 }
 
 void MidiLink::end() {
     {
-        std::lock_guard<std::mutex> lock(link.sig);
-        link.stopping = true;
+        std::lock_guard<std::mutex> lock(state.sig);
+        state.stopping = true;
     }
-    link.wake.notify_one();
+    state.wake.notify_one();
     bool stuck = false;
-    if (link.thread.joinable()) {
+    if (state.thread.joinable()) {
         // A step waiting in a service that stopped answering is left behind.
-        stuck = !waitFor(*link.finished, CLOSE_LIMIT);
+        stuck = !waitFor(*state.finished, CLOSE_LIMIT);
         if (stuck)
-            link.thread.detach();
+            state.thread.detach();
         else
-            link.thread.join();
+            state.thread.join();
     }
-    if (!stuck && link.m.try_lock()) {
+    if (!stuck && state.m.try_lock()) {
         closeWatch();
-        link.m.unlock();
+        state.m.unlock();
     }
 }

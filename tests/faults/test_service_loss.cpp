@@ -2,6 +2,7 @@
 // triggers keep working with nowhere to go, and q still ends it with status 0.
 #include <signal.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "fault_fixture.h"
@@ -50,7 +51,10 @@ TEST_P(ServiceLossOnEachService, ServerKilledInFollowModeThenBack) {
 
     // Back under the same name: the ports come again, and so do their connections.
     ASSERT_NO_FATAL_FAILURE(restartService());
+    long long back = monotonicMicros();
     ASSERT_TRUE(zu->waitForOutput(BACK, MESSAGE_LIMIT)) << "zu did not connect again";
+    printf("%s: zu connected again %lld ms after the service and a peer were back\n",
+           serviceName(service).c_str(), (monotonicMicros() - back) / 1000);
     ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
     EXPECT_TRUE(isValidControlChange(trigger())) << "r after the service came back";
     sendUntilReceived({176, 20, 127}, peer->receivedCount() + 1, "the pad paired before the loss");
