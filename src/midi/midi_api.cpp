@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 void reportNoMidi(const std::string& why) {
@@ -26,32 +27,49 @@ void abandon(void* obj) {
 }
 
 namespace {
-// Closings under way; never destroyed, as a closing may outlive main.
+// Closings run one after another on one thread: libjack must not close two clients of
+// one process at once. Never destroyed, as a closing may outlive main.
 struct Closings {
     std::mutex m;
-    std::condition_variable done;
-    int running = 0;
+    std::condition_variable work, done;
+    std::deque<std::function<void()>> queue;
+    bool busy = false;
+
+    Closings() {
+        std::thread([this] {
+            std::unique_lock<std::mutex> lock(m);
+            while (true) {
+                work.wait(lock, [this] { return !queue.empty(); });
+                std::function<void()> next = std::move(queue.front());
+                queue.pop_front();
+                busy = true;
+                lock.unlock();
+                next();
+                lock.lock();
+                busy = false;
+                done.notify_all();
+            }
+        }).detach();
+    }
 };
-Closings& closings = *new Closings;
+Closings& closings() {
+    static Closings* started = new Closings;
+    return *started;
+}
 } // namespace
 
 void startClosing(std::function<void()> work) {
+    Closings& c = closings();
     {
-        std::lock_guard<std::mutex> lock(closings.m);
-        ++closings.running;
+        std::lock_guard<std::mutex> lock(c.m);
+        c.queue.push_back(std::move(work));
     }
-    std::thread([work = std::move(work)] {
-        work();
-        {
-            std::lock_guard<std::mutex> lock(closings.m);
-            --closings.running;
-        }
-        closings.done.notify_all();
-    }).detach();
+    c.work.notify_one();
 }
 
 bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit) {
     startClosing(std::move(work));
-    std::unique_lock<std::mutex> lock(closings.m);
-    return closings.done.wait_for(lock, limit, [] { return closings.running == 0; });
+    Closings& c = closings();
+    std::unique_lock<std::mutex> lock(c.m);
+    return c.done.wait_for(lock, limit, [&c] { return c.queue.empty() && !c.busy; });
 }

@@ -92,8 +92,8 @@ bool openReported(T* obj, PortCheck& found, unsigned port, const std::string& na
 // Waits until flag is set or limit has passed; true when it was set.
 bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
 
-// Starts work (closing a JACK client, which waits for the server) on a thread of its
-// own, without waiting for it.
+// Queues work (closing a JACK client, which waits for the server) for the thread that
+// closes, one at a time, without waiting for it.
 void startClosing(std::function<void()> work);
 // Starts work as startClosing does, then waits at most limit until it and every other
 // closing under way have finished, so that closings started together share one limit.
