@@ -1,5 +1,6 @@
 // zu: a random-inertia MIDI Control Change generator with MIDI learn.
 #include <glad/gl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -101,5 +102,12 @@ int main(int, char**) {
     SDL_Quit();
     MidiLink::end();
     MidiCC::closeInput();
+    midiOut.close();
+    // A closing still waiting in a MIDI service that stopped answering must not meet
+    // libjack's own teardown at exit.
+    if (closingLeftBehind()) {
+        fflush(stdout);
+        _exit(0);
+    }
     return 0;
 }

@@ -67,9 +67,23 @@ void startClosing(std::function<void()> work) {
     c.work.notify_one();
 }
 
+namespace {
+std::atomic<bool> leftBehind{false};
+}
+
+void markLeftBehind() {
+    leftBehind = true;
+}
+
+bool closingLeftBehind() {
+    return leftBehind;
+}
+
 bool finishWithin(std::function<void()> work, std::chrono::milliseconds limit) {
     startClosing(std::move(work));
     Closings& c = closings();
     std::unique_lock<std::mutex> lock(c.m);
-    return c.done.wait_for(lock, limit, [&c] { return c.queue.empty() && !c.busy; });
+    bool finished = c.done.wait_for(lock, limit, [&c] { return c.queue.empty() && !c.busy; });
+    if (!finished) markLeftBehind();
+    return finished;
 }

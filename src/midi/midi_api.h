@@ -107,6 +107,12 @@ template <class T> void abandon(std::unique_ptr<T> obj) {
     abandon(static_cast<void*>(obj.release()));
 }
 
+// Notes that a closing was left to its thread past its limit.
+void markLeftBehind();
+// True when a closing was left behind: exiting the usual way would run libjack's own
+// teardown under it, so the process ends with _exit instead.
+bool closingLeftBehind();
+
 // Destroys obj within limit, as finishWithin does.
 template <class T> void destroyWithin(std::unique_ptr<T> obj, std::chrono::milliseconds limit) {
     if (!obj) return;

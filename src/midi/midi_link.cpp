@@ -432,9 +432,10 @@ void MidiLink::end() {
     if (state.thread.joinable()) {
         // A step waiting in a service that stopped answering is left behind.
         stuck = !waitFor(*state.finished, CLOSE_LIMIT);
-        if (stuck)
+        if (stuck) {
             state.thread.detach();
-        else
+            markLeftBehind();
+        } else
             state.thread.join();
     }
     if (!stuck && state.m.try_lock()) {

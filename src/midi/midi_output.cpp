@@ -9,7 +9,12 @@ MidiOutput::MidiOutput(const std::string& clientName) : clientName_(clientName) 
 }
 
 MidiOutput::~MidiOutput() {
+    close();
+}
+
+void MidiOutput::close() {
     if (linked_) MidiLink::detach(link_);
+    linked_ = false;
     retire(share(), worker_);
 }
 
@@ -112,10 +117,12 @@ void MidiOutput::retire(std::shared_ptr<Shared> s, std::thread& worker) {
     s->wake.notify_one();
     // The sender closes the port itself; one stuck in a dead service is left behind
     // with its share of the state rather than hang the exit.
-    if (waitFor(s->finished, MidiLink::CLOSE_LIMIT))
+    if (waitFor(s->finished, MidiLink::CLOSE_LIMIT)) {
         worker.join();
-    else
+    } else {
         worker.detach();
+        markLeftBehind();
+    }
 }
 
 void MidiOutput::run(std::shared_ptr<Shared> s) {

@@ -26,6 +26,9 @@ class MidiOutput {
     explicit MidiOutput(const std::string& clientName);
     // Stops the sender; one stuck in a dead service is left behind.
     ~MidiOutput();
+    // Stops the sender and closes the port now, as the destructor does; nothing is
+    // sent after it.
+    void close();
 
     // Opens output port 0 as name; on failure prints "Could not open MIDI out port "
     // and the port's name, and stays closed. On JACK the port is kept connected
