@@ -89,6 +89,14 @@ bool openReported(T* obj, PortCheck& found, unsigned port, const std::string& na
     return found.opened;
 }
 
+// Opens a port of obj named name that is connected to nothing (others connect to it by
+// name); true when RtMidi reported no error.
+template <class T> bool openVirtualReported(T& obj, const std::string& name) {
+    MidiReportWatch watch;
+    obj.openVirtualPort(name);
+    return !watch.errored();
+}
+
 // Waits until flag is set or limit has passed; true when it was set.
 bool waitFor(const std::atomic<bool>& flag, std::chrono::milliseconds limit);
 

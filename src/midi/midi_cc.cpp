@@ -88,9 +88,7 @@ bool MidiCC::openUnconnected() {
     used = true;
     if (!midiIn) return false;
     listenTo(*midiIn);
-    MidiReportWatch watch;
-    midiIn->openVirtualPort("RtMidi Input");
-    return !watch.errored();
+    return openVirtualReported(*midiIn, "RtMidi Input");
 }
 
 bool MidiCC::poll() {

@@ -1,7 +1,6 @@
 #include "midi_link.h"
 
 #include <jack/jack.h>
-#include <jack/midiport.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -36,12 +35,11 @@ constexpr milliseconds PORT_SHOWS(2000);
 // A client that vanishes while the service shuts down is no removal of its own.
 constexpr milliseconds REMOVAL_SETTLES(200);
 
+// Why the link's thread wakes: a step looks at everything, but for these two.
 enum Event : unsigned {
-    TICK = 1, // a wait ran out
-    LOST = 2,
-    CLIENT_GONE = 4,
-    PORTS_CHANGED = 8,
-    CONNECTIONS_CHANGED = 16
+    TICK = 1,        // a wait ran out, or the service told of ports or connections
+    LOST = 2,        // the server ended
+    CLIENT_GONE = 4, // a client went: perhaps one of zu's
 };
 
 // What the link knows of one port.
@@ -105,14 +103,14 @@ void onClient(const char*, int registered, void*) {
     if (!registered) state.signal(CLIENT_GONE);
 }
 void onPort(jack_port_id_t, int registered, void*) {
-    if (registered) state.signal(PORTS_CHANGED);
+    if (registered) state.signal(TICK);
 }
 void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void*) {
     {
         std::lock_guard<std::mutex> lock(state.sig);
         state.connects.emplace_back(a, b, connected != 0);
     }
-    state.signal(CONNECTIONS_CHANGED);
+    state.signal(TICK);
 }
 
 // Where the JACK services wait for clients, as the environment names them: jackd's
@@ -126,8 +124,7 @@ std::vector<std::string> serviceSockets() {
     std::vector<std::string> paths{"/dev/shm/jack_" + env("JACK_DEFAULT_SERVER", "default") + "_" +
                                    std::to_string(getuid()) + "_0"};
     std::string remote = env("PIPEWIRE_REMOTE", "pipewire-0");
-    std::string dir =
-        env("PIPEWIRE_RUNTIME_DIR", getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "");
+    std::string dir = env("PIPEWIRE_RUNTIME_DIR", env("XDG_RUNTIME_DIR", "").c_str());
     paths.push_back(remote[0] == '/' ? remote : dir + "/" + remote);
     return paths;
 }

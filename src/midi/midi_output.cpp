@@ -51,10 +51,7 @@ bool MidiOutput::openUnconnected() {
         next->out = buildMidi<RtMidiOut>({RtMidi::UNIX_JACK}, why, clientName_);
     }
     used_ = true;
-    if (!next->out) return false;
-    MidiReportWatch watch;
-    next->out->openVirtualPort(portName_);
-    if (watch.errored()) return false;
+    if (!next->out || !openVirtualReported(*next->out, portName_)) return false;
     std::thread worker(&MidiOutput::run, next);
     {
         std::lock_guard<std::mutex> lock(shareM_);
