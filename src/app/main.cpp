@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "../midi/midi_advice.h"
-#include "../midi/midi_output.h"
+#include "../midi/midi_connection.h"
 #include "display.h"
 #include "shell.h"
 
@@ -78,7 +78,7 @@ int main(int, char**) {
     gen.ccMessage = {128, 0, 0};
     MidiCC::lockController();
     adviseOnMidi(midiOut.found(), MidiCC::inputFound);
-    MidiLink::keep();
+    MidiConnection::get().keep();
     Panel panel(gen, W, H);
     if (glLoaded && SDL_GL_GetCurrentContext()) // a GL call needs a current context
         glViewport(0, 0, 88, 280);
@@ -100,12 +100,9 @@ int main(int, char**) {
     if (context) SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(window);
     SDL_Quit();
-    MidiLink::end();
-    MidiCC::closeInput();
-    midiOut.close();
     // A closing still waiting in a MIDI service that stopped answering must not meet
     // libjack's own teardown at exit.
-    if (closingLeftBehind()) {
+    if (!MidiConnection::get().close()) {
         fflush(stdout);
         _exit(0);
     }

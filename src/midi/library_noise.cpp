@@ -78,10 +78,3 @@ bool MidiReportWatch::errored() const {
 bool MidiReportWatch::reported() const {
     return reportsHere != reports_;
 }
-
-CerrCapture::CerrCapture() : saved_(std::cerr.rdbuf(held_.rdbuf())) {}
-
-CerrCapture::~CerrCapture() {
-    std::cerr.rdbuf(saved_);
-    if (librariesVerbose()) std::cerr << held_.str() << std::flush;
-}

@@ -4,8 +4,6 @@
 
 #include <rtmidi/RtMidi.h>
 
-#include <sstream>
-#include <streambuf>
 #include <string>
 
 // Hands libjack's and ALSA lib's messages to zu and, unless verbose, silences
@@ -30,19 +28,4 @@ class MidiReportWatch {
 
   private:
     unsigned long errors_, reports_;
-};
-
-// Holds what is written to std::cerr while it lives: RtMidi writes a constructor's
-// error there before it throws, when no callback can be set yet. When verbose the
-// text goes on to stderr at the end.
-class CerrCapture {
-  public:
-    CerrCapture();
-    ~CerrCapture();
-    CerrCapture(const CerrCapture&) = delete;
-    CerrCapture& operator=(const CerrCapture&) = delete;
-
-  private:
-    std::ostringstream held_;
-    std::streambuf* saved_;
 };

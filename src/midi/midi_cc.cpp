@@ -6,12 +6,9 @@
 #include <thread>
 
 #include "../widgets/dialog.h"
-#include "midi_api.h"
 
 // Built before main, in this order.
-std::unique_ptr<RtMidiIn> MidiCC::midiIn = makeMidi<RtMidiIn>("RtMidi Input Client", 100u);
-MidiInbox MidiCC::inbox;
-LinkedPort MidiCC::inputLink{"RtMidi Input", 1, true};
+MidiInbox& MidiCC::inbox = MidiConnection::get().inbox;
 std::vector<unsigned char> MidiCC::controllerCCMessage;
 CtrlMidiCCList MidiCC::ctrlList;
 std::future<int> MidiCC::setControllerTask = std::async(std::launch::async, [] { return -1; });
@@ -55,40 +52,11 @@ bool listenIntake(const std::vector<unsigned char>& msg, int& number, int& value
     return true;
 }
 
-void MidiCC::listenTo(RtMidiIn& in) {
-    in.setCallback(&MidiInbox::receive, &inbox);
-    in.ignoreTypes(false, false, false);
-}
-
 void MidiCC::lockController() {
-    inputFound = checkPorts(midiIn.get());
-    if (inputFound.ports == 0) {
-        printf("No ports available!\n");
-        fflush(stdout);
-    }
-    if (inputFound.api == RtMidi::UNIX_JACK) {
-        inputLink.reopen = openUnconnected;
-        inputLink.abandon = [] { abandon(std::move(midiIn)); };
-        MidiLink::attach(inputLink, inputFound);
-        return;
-    }
-    // Without input the tasks never receive anything.
-    if (openReported(midiIn.get(), inputFound, 1, "RtMidi Input")) listenTo(*midiIn);
-}
-
-bool MidiCC::openUnconnected() {
-    static bool used = false;
-    // The object built at start is used once; after that the old one belongs to a
-    // service that went away. Its last messages may still reach the inbox.
-    if (used || !midiIn) {
-        abandon(std::move(midiIn));
-        std::string why;
-        midiIn = buildMidi<RtMidiIn>({RtMidi::UNIX_JACK}, why, "RtMidi Input Client", 100u);
-    }
-    used = true;
-    if (!midiIn) return false;
-    listenTo(*midiIn);
-    return openVirtualReported(*midiIn, "RtMidi Input");
+    inputFound = MidiConnection::get().openInput(1, "RtMidi Input Client", "RtMidi Input");
+    if (inputFound.listed > 0) return;
+    printf("No ports available!\n");
+    fflush(stdout);
 }
 
 bool MidiCC::poll() {
@@ -219,8 +187,4 @@ void MidiCC::stop() {
         doneCC = true;
         setControllerGet();
     }
-}
-
-void MidiCC::closeInput() {
-    destroyWithin(std::move(midiIn), MidiLink::CLOSE_LIMIT);
 }

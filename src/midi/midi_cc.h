@@ -12,9 +12,7 @@
 #include <rtmidi/RtMidi.h>
 
 #include "ctrl_midi_cc_list.h"
-#include "midi_api.h"
-#include "midi_inbox.h"
-#include "midi_link.h"
+#include "midi_connection.h"
 
 class Dialog;
 
@@ -31,9 +29,7 @@ class MidiCC {
   public:
     static std::tuple<int, int> controllerCC;
     static std::atomic<bool> toSettingCC;
-    static std::unique_ptr<RtMidiIn> midiIn; // null when no MIDI API works
-    static MidiInbox inbox;                  // what midiIn received, for the tasks to take
-    static LinkedPort inputLink;             // input port 1 as MidiLink keeps it on JACK
+    static MidiInbox& inbox; // what input port 1 received, for the tasks to take
     static volatile std::sig_atomic_t done;
     static std::vector<unsigned char> controllerCCMessage;
     static std::atomic<int> CCStatus; // 0 none, 1 learn task, 2 listen task
@@ -48,8 +44,8 @@ class MidiCC {
     static std::function<void(int number, int value)> pairChanged;
     static PortCheck inputFound; // what lockController found
 
-    // Opens input port 1; prints "No ports available!" when there are none; never throws.
-    // On JACK the port is kept connected through losses of the service (MidiLink).
+    // Opens input port 1 on zu's MIDI connection; prints "No ports available!" when
+    // there are none; never throws.
     static void lockController();
     // Starts the learn task.
     static void setController();
@@ -81,15 +77,9 @@ class MidiCC {
     static void enterFollow(CCPair& pair);
     // Stops whichever task runs and waits for it.
     static void stop();
-    // Closes the input; a MIDI service that stopped answering is given 500 ms.
-    static void closeInput();
 
   private:
     static int learnTask();
     static int listenTask(CCPair& pair);
     static bool poll();
-    // The link's reopen: input port 1 opened unconnected, on a new object after the first time.
-    static bool openUnconnected();
-    // Lets midiIn's messages through to the inbox.
-    static void listenTo(RtMidiIn& in);
 };

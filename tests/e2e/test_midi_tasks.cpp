@@ -1,7 +1,7 @@
-// The learn and listen tasks in-process, reading a real JACK server through
-// MidiCC::midiIn, with a MIDI peer on the same server feeding input port 1.
+// The learn and listen tasks in-process, reading a real JACK server through zu's
+// MIDI connection, with a MIDI peer on the same server feeding input port 1.
 //
-// MidiCC::midiIn is built before main, so the server's name has to be in the
+// Static objects may reach the MIDI service before main, so the server's name has to be in the
 // environment before any static object is built: a constructor of the highest
 // priority picks a name unique to this run. The server itself is started here,
 // before MidiCC::lockController() opens the port.
@@ -28,7 +28,7 @@ namespace {
 
 const Millis LIMIT(5000);
 
-// Runs before every static object, MidiCC::midiIn's first connection attempt included.
+// Runs before every static object.
 // Two runs on one machine must never meet on one server: the name is this process's own.
 __attribute__((constructor(101))) void nameTheServer() {
     setenv("JACK_DEFAULT_SERVER", ("zu-tasks-" + std::to_string(getpid())).c_str(), 1);
@@ -47,7 +47,7 @@ class MidiWorld : public ::testing::Environment {
         peer = std::make_unique<MidiPeer>("zu-peer");
         MidiCC::lockController();
         ASSERT_TRUE(waitUntil([&] { return !jack->connections(out1()).empty(); }, LIMIT))
-            << "MidiCC::midiIn did not connect to the peer's out1";
+            << "the input did not connect to the peer's out1";
         // A connection can be listed a moment before messages flow through it:
         // send clock ticks until one arrives, so no test loses its first message.
         std::vector<unsigned char> m;
@@ -65,8 +65,7 @@ class MidiWorld : public ::testing::Environment {
     void TearDown() override {
         MidiCC::stop();
         // zu's clients go before the server does.
-        MidiLink::end();
-        MidiCC::closeInput();
+        EXPECT_TRUE(MidiConnection::get().close()) << "a closing was left behind";
         peer.reset();
         if (jack) {
             EXPECT_TRUE(jack->stop()) << "jackd needed SIGKILL";
@@ -88,7 +87,7 @@ class MidiTasks : public ::testing::Test {
     CCPair incoming{-1, 0};
 
     void SetUp() override {
-        ASSERT_TRUE(MidiCC::midiIn) << "no MIDI input object";
+        ASSERT_TRUE(MidiCC::inputFound.opened) << "no MIDI input port";
         a.name = "A";
         a.draw();
         b.name = "B";

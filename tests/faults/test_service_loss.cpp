@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fault_fixture.h"
-#include "midi/midi_output.h"
+#include "midi/midi_connection.h"
 
 namespace zutest {
 namespace {

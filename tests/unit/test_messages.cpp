@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/display.h"
+#include "midi/library_noise.h"
 #include "midi/midi_advice.h"
 
 namespace {

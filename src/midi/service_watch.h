@@ -1,0 +1,60 @@
+// A MIDI service as zu keeps its ports connected on it: ports by full name
+// ("client:port"), connecting two, and a client of zu's own that hears what changes.
+#pragma once
+
+#include <rtmidi/RtMidi.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// What opening one of zu's ports found, for the advice at start-up.
+struct PortCheck {
+    RtMidi::Api api = RtMidi::UNSPECIFIED; // UNSPECIFIED: no object
+    bool answered = false;                 // the MIDI service answered
+    unsigned listed = 0;                   // ports RtMidi lists for it, zu's own included
+    unsigned ports = 0;                    // the same, other clients' only
+    bool opened = false;
+    std::string failedName; // what RtMidi calls a port it could not open
+};
+
+enum WatchEvent : unsigned {
+    CHANGED = 1,     // ports or connections changed, or a wait ran out
+    LOST = 2,        // the service ended
+    CLIENT_GONE = 4, // a client went: perhaps one of zu's
+};
+
+struct PortChange {
+    std::string from, to;
+    bool connected; // made, or undone
+};
+
+// Called from one thread only, but for the signal.
+class ServiceWatch {
+  public:
+    using Signal = std::function<void(unsigned events)>;
+    virtual ~ServiceWatch() = default;
+    // Whether asking for the service now is worth its cost.
+    virtual bool worthOpening() { return true; }
+    // Opens the watching client, which signals from the service's threads; false when
+    // no service answers.
+    virtual bool open(const Signal& signal) = 0;
+    // Closes the watching client, or only lets go of it where the service died.
+    virtual void close(bool serviceGone) = 0;
+    // The ports that receive (receiving) or send, in the service's order.
+    virtual std::vector<std::string> ports(bool receiving) = 0;
+    // True when from is connected to to now.
+    virtual bool connect(const std::string& from, const std::string& to) = 0;
+    // The connections made and undone since the last call.
+    virtual std::vector<PortChange> changes() = 0;
+};
+
+// Keeps obj for the rest of the run without closing it: a client of a JACK server
+// that died cannot be closed safely. Reachable to the end, so it counts as no leak.
+void neverClose(void* obj);
+
+// The watch on a JACK service (jackd, or PipeWire through its libjack): a client
+// "zu-watch" without ports that hears the server's end, clients going, ports appearing
+// and connections made and undone.
+std::unique_ptr<ServiceWatch> makeJackWatch();

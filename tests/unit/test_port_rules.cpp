@@ -1,0 +1,75 @@
+// Which ports zu connects to, over lists of names as JACK, PipeWire and ALSA give them.
+#include <gtest/gtest.h>
+
+#include "midi/port_rules.h"
+#include "midi/service_watch.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(PortRules, TheStartRuleCountsOtherClientsPortsOnly) {
+    const std::set<std::string> zu{"RtMidi Output Client:RtMidi Output"};
+    struct Case {
+        Names ports;
+        unsigned index;
+        std::string picked;
+    } cases[] = {
+        {{"a:x", "b:y"}, 0, "a:x"},
+        {{"a:x", "b:y"}, 1, "b:y"},
+        {{"a:x"}, 1, ""},
+        {{}, 0, ""},
+        // zu's own output comes first or between: never input port 1.
+        {{"RtMidi Output Client:RtMidi Output", "pads:out"}, 1, ""},
+        {{"pads:out", "RtMidi Output Client:RtMidi Output", "knobs:out"}, 1, "knobs:out"},
+        // another zu's ports are another client's like any other.
+        {{"RtMidi Output Client-01:RtMidi Output", "RtMidi Output Client:RtMidi Output"},
+         0,
+         "RtMidi Output Client-01:RtMidi Output"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.picked, startRulePort(c.ports, zu, c.index))
+            << ::testing::PrintToString(c.ports);
+}
+
+TEST(PortRules, APortComesBackUnderItsNameOrWithItsClientNumberChanged) {
+    struct Case {
+        std::string remembered;
+        Names now;
+        std::string found;
+    } cases[] = {
+        {"synth:in", {"a:in", "synth:in"}, "synth:in"},
+        {"synth-37:in", {"synth-38:in"}, "synth-38:in"},
+        {"synth:in", {"synth-2:in"}, "synth-2:in"},
+        {"synth-2:in", {"synth:in"}, "synth:in"},
+        {"a-1:x", {"a-1:y", "b-1:x"}, ""},
+        {"synth:in", {"synthesizer:in", "synth2:in"}, ""},
+        // the exact name wins over a numbered one listed first.
+        {"pads:out", {"pads-4:out", "pads:out"}, "pads:out"},
+        {"Midi Through:Midi Through Port-0",
+         {"Midi Through:Midi Through Port-0"},
+         "Midi Through:Midi Through Port-0"},
+        {"x:y", {}, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.found, cameBackAs(c.remembered, c.now)) << c.remembered;
+    EXPECT_EQ("a:x", withoutClientNumber("a-12:x"));
+    EXPECT_EQ("-1:x", withoutClientNumber("-1:x")) << "a name that is all number stays";
+    EXPECT_EQ("a-b:x", withoutClientNumber("a-b:x"));
+}
+
+TEST(PortRules, OnlyADisconnectionTheUserMadeIsForgotten) {
+    const std::string zu = "RtMidi Input Client:RtMidi Input";
+    std::vector<PortChange> changes{{"pads:out", zu, false},
+                                    {"knobs:out", zu, false},
+                                    {"keys:out", zu, true},
+                                    {"other:out", "synth:in", false}};
+    // pads still there: the user undid it. knobs went with its client: kept.
+    EXPECT_EQ(std::set<std::string>{"pads:out"},
+              undoneByUser(zu, changes, {"pads:out", "keys:out", zu, "other:out", "synth:in"}));
+    EXPECT_TRUE(undoneByUser(zu, changes, {"pads:out", "knobs:out"}).empty())
+        << "zu's own port went: nothing the user did";
+    EXPECT_TRUE(undoneByUser("", changes, {"pads:out", zu}).empty()) << "a port not open yet";
+}
+
+} // namespace
