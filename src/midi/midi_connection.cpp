@@ -35,17 +35,6 @@ std::unique_ptr<T> build(RtMidi::Api api, const std::string& clientName, Args...
     return nullptr;
 }
 
-// Opens port number port as RtMidi numbers them, where the count was answered: else
-// RtMidi would hand libjack a null client, which PipeWire's reports on stderr.
-template <class T>
-void openNumbered(T& obj, PortCheck& found, unsigned port, const std::string& name) {
-    if (!found.answered) return;
-    MidiReportWatch opening;
-    obj.openPort(port, name);
-    found.opened = !opening.errored() && obj.isPortOpen();
-    if (!found.opened) found.failedName = obj.getPortName(port);
-}
-
 template <class T> bool openUnconnected(T& obj, const std::string& name) {
     MidiReportWatch watch;
     obj.openVirtualPort(name);
@@ -158,29 +147,28 @@ PortCheck MidiConnection::open(Side side, unsigned port, const std::string& name
         MidiReportWatch counting; // RtMidi's JACK objects try the server here
         found.listed = found.ports = obj->getPortCount();
         found.answered = !counting.reported();
-        if (api_ == RtMidi::UNIX_JACK) {
-            if (!keeper_)
-                keeper_ = std::make_unique<PortKeeper>(makeJackWatch(), [this](unsigned e) {
-                    std::lock_guard<std::mutex> lock(m_);
-                    events_ |= e;
-                    wake_.notify_one();
-                });
-            p.reopen = [this, side] { return reopen(side); };
-            p.letGo = [this, side] { letGo(side); };
-            keeper_->attach(p, found);
-        } else if (side == OUT) {
-            openNumbered(*o->midiOut, found, port, name);
-            if (found.opened) o->sender = std::thread(&MidiConnection::sendAll, this, o);
-            p.live = found.opened;
-        } else {
-            listen();
-            openNumbered(*midiIn, found, port, name);
+        if (!keeper_) {
+            auto watch = api_ == RtMidi::UNIX_JACK    ? makeJackWatch()
+                         : api_ == RtMidi::LINUX_ALSA ? makeAlsaWatch()
+                                                      : nullptr;
+            if (!watch) return; // no service zu can watch: nothing to connect by name
+            keeper_ = std::make_unique<PortKeeper>(std::move(watch), [this](unsigned e) {
+                std::lock_guard<std::mutex> lock(m_);
+                events_ |= e;
+                wake_.notify_one();
+            });
         }
+        p.reopen = [this, side] { return reopen(side); };
+        p.letGo = [this, side] { letGo(side); };
+        keeper_->attach(p, found);
     });
     return found;
 }
 
 void MidiConnection::keep() {
+    runHere([this] {
+        if (keeper_) keeper_->tellWhere();
+    });
     std::lock_guard<std::mutex> lock(m_);
     keeping_ = true;
     events_ |= CHANGED;
@@ -326,6 +314,6 @@ bool MidiConnection::close() {
 void MidiOutput::openPort(unsigned port, const std::string& name) {
     found_ = MidiConnection::get().openOutput(port, name);
     if (isOpen()) return;
-    printf("Could not open MIDI out port %s", found_.failedName.c_str());
+    printf("Could not open MIDI out port ");
     fflush(stdout);
 }

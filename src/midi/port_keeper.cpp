@@ -23,6 +23,11 @@ void say(const std::string& line) {
     fflush(stdout);
 }
 
+// "sends to synth:in", in the service's own words.
+std::string where(const KeptPort& p, const std::string& peer) {
+    return (p.receives ? "listens to " : "sends to ") + withoutClientNumber(peer);
+}
+
 bool has(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
@@ -96,7 +101,8 @@ void PortKeeper::connectPending(KeptPort& p, const std::vector<std::string>& can
     std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(others),
                  [&own](const std::string& c) { return !own.count(c); });
     for (const std::string& peer : p.peers)
-        if (!has(others, peer)) p.restore.insert(peer);
+        if (!has(others, peer) && p.restore.insert(peer).second && told_)
+            say(withoutClientNumber(peer) + " went away: zu connects to it again when it is back.");
     auto connect = [this, &p](const std::string& peer) {
         return p.receives ? watch_->connect(peer, p.fullName) : watch_->connect(p.fullName, peer);
     };
@@ -106,12 +112,14 @@ void PortKeeper::connectPending(KeptPort& p, const std::vector<std::string>& can
             ++it;
             continue;
         }
+        if (told_) say("zu " + where(p, now) + " again.");
         p.peers.erase(*it);
         p.peers.insert(now);
         it = p.restore.erase(it);
     }
     std::string first = p.startRule ? startRulePort(candidates, own, p.startIndex) : "";
     if (!first.empty() && connect(first)) {
+        if (told_) say("zu " + where(p, first) + ".");
         p.peers.insert(first);
         p.startRule = false;
     }
@@ -199,6 +207,16 @@ PortKeeper::Millis PortKeeper::step(unsigned events) {
     }
     if (removalDue_ != Clock::time_point{} || !undone_.empty()) return SETTLES;
     return pending ? PENDING_RETRY : Millis(0);
+}
+
+void PortKeeper::tellWhere() {
+    told_ = true;
+    std::string line;
+    for (const KeptPort* p : ports_) {
+        if (p->peers.empty()) return;
+        line += (line.empty() ? "zu " : " and ") + where(*p, *p->peers.begin());
+    }
+    if (!line.empty()) say(line + ".");
 }
 
 void PortKeeper::close() {

@@ -43,6 +43,10 @@ class PortKeeper {
     void detach(KeptPort& port);
     // Acts on WatchEvent bits; how long the next step may wait at most (0: for an event).
     Millis step(unsigned events);
+    // Says in one line where zu sends and listens, where both ports are connected (the
+    // advice at start-up tells what is missing); from then on, tells of every port that
+    // goes away and every connection made.
+    void tellWhere();
     // Closes the watching client: zu is quitting.
     void close();
 
@@ -61,6 +65,7 @@ class PortKeeper {
     std::vector<KeptPort*> ports_;
     bool open_ = false;              // the watching client is open
     bool lost_ = false;              // lost the service since it last answered
+    bool told_ = false;              // tellWhere ran
     Clock::time_point removalDue_{}; // a client went: look for zu's then
     std::vector<std::pair<Clock::time_point, PortChange>> undone_; // disconnections settling
 };

@@ -16,7 +16,6 @@ struct PortCheck {
     unsigned listed = 0;                   // ports RtMidi lists for it, zu's own included
     unsigned ports = 0;                    // the same, other clients' only
     bool opened = false;
-    std::string failedName; // what RtMidi calls a port it could not open
 };
 
 enum WatchEvent : unsigned {
@@ -58,3 +57,5 @@ void neverClose(void* obj);
 // "zu-watch" without ports that hears the server's end, clients going, ports appearing
 // and connections made and undone.
 std::unique_ptr<ServiceWatch> makeJackWatch();
+// The watch on the ALSA sequencer.
+std::unique_ptr<ServiceWatch> makeAlsaWatch();

@@ -64,6 +64,25 @@ TEST_P(ServiceLossOnEachService, ServerKilledInFollowModeThenBack) {
     EXPECT_EQ("", zu->errors());
 }
 
+// A controller and a synth unplugged and plugged in again while the service runs.
+TEST_P(ServiceLossOnEachService, APeerThatGoesAndComesBackIsConnectedAgain) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 20);
+    ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before";
+    peer.reset();
+    ASSERT_TRUE(zu->waitForOutput("zu-peer:out1 went away", MESSAGE_LIMIT)) << zu->output();
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
+    long long back = monotonicMicros();
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    printf("%s: zu connected again %lld ms after the peer was back\n",
+           serviceName(service).c_str(), (monotonicMicros() - back) / 1000);
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the peer plugged in again";
+    sendUntilReceived({176, 20, 127}, peer->receivedCount() + 1, "the pad paired before");
+    quitAndExpectZero();
+    EXPECT_EQ(1u, countOf(zu->output(), "zu sends to zu-peer:in again.\n")) << zu->output();
+    EXPECT_EQ(1u, countOf(zu->output(), "zu listens to zu-peer:out1 again.\n")) << zu->output();
+}
+
 // Started before its service: zu connects by the start rules once it runs.
 TEST_P(ServiceLossOnEachService, StartedWithoutAServiceConnectsWhenOneStarts) {
     ASSERT_NO_FATAL_FAILURE(startMidi());
