@@ -87,11 +87,6 @@ class AlsaWatch : public ServiceWatch {
         return r == 0 || r == -EBUSY;
     }
 
-    std::vector<PortChange> changes() override {
-        std::lock_guard<std::mutex> lock(m_);
-        return std::exchange(changes_, {});
-    }
-
   private:
     static std::string nameOf(snd_seq_client_info_t* c, snd_seq_port_info_t* p) {
         return std::string(snd_seq_client_info_get_name(c)) + "-" +
@@ -118,6 +113,7 @@ class AlsaWatch : public ServiceWatch {
         fds[n] = {wake_[0], POLLIN, 0};
         while (poll(fds, n + 1, -1) >= 0 && !(fds[n].revents & POLLIN)) {
             unsigned events = 0;
+            std::vector<PortChange> found;
             std::unique_lock<std::mutex> lock(m_);
             snd_seq_event_t* ev;
             while (snd_seq_event_input(seq_, &ev) >= 0 && ev) {
@@ -125,11 +121,13 @@ class AlsaWatch : public ServiceWatch {
                 if (made || ev->type == SND_SEQ_EVENT_PORT_UNSUBSCRIBED) {
                     std::string from = nameAt(ev->data.connect.sender);
                     std::string to = nameAt(ev->data.connect.dest);
-                    if (!from.empty() && !to.empty()) changes_.push_back({from, to, made});
+                    if (!from.empty() && !to.empty()) found.push_back({from, to, made});
                 }
                 events |= ev->type == SND_SEQ_EVENT_CLIENT_EXIT ? CLIENT_GONE : CHANGED;
             }
             lock.unlock();
+            for (PortChange& c : found)
+                report(std::move(c));
             if (events) signal_(events);
         }
     }
@@ -137,10 +135,8 @@ class AlsaWatch : public ServiceWatch {
     snd_seq_t* seq_ = nullptr;
     int wake_[2] = {-1, -1};
     std::thread reader_;
-    Signal signal_;
     std::mutex m_; // the handle is shared with the reader
     std::map<std::string, snd_seq_addr_t> addresses_;
-    std::vector<PortChange> changes_;
 };
 
 } // namespace

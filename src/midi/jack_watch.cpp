@@ -111,11 +111,6 @@ class JackWatch : public ServiceWatch {
         return r == 0 || r == EEXIST;
     }
 
-    std::vector<PortChange> changes() override {
-        std::lock_guard<std::mutex> lock(m_);
-        return std::exchange(changes_, {});
-    }
-
   private:
     static void onClient(const char*, int registered, void* w) {
         if (!registered) static_cast<JackWatch*>(w)->signal_(CLIENT_GONE);
@@ -128,19 +123,11 @@ class JackWatch : public ServiceWatch {
         auto* self = static_cast<JackWatch*>(w);
         jack_port_t* pa = jack_port_by_id(self->client_, a);
         jack_port_t* pb = jack_port_by_id(self->client_, b);
-        if (!pa || !pb) return;
-        {
-            std::lock_guard<std::mutex> lock(self->m_);
-            self->changes_.push_back({jack_port_name(pa), jack_port_name(pb), connected != 0});
-        }
-        self->signal_(CHANGED);
+        if (pa && pb) self->report({jack_port_name(pa), jack_port_name(pb), connected != 0});
     }
 
     std::atomic<jack_client_t*> client_{nullptr};
-    Signal signal_;
     Clock::time_point lastBlind_;
-    std::mutex m_; // changes_ is filled on the service's thread
-    std::vector<PortChange> changes_;
 };
 
 } // namespace

@@ -123,11 +123,7 @@ PortCheck MidiConnection::openOutput(unsigned port, const std::string& name) {
 
 PortCheck MidiConnection::openInput(unsigned port, const std::string& clientName,
                                     const std::string& name) {
-    runHere([this, clientName] {
-        clientNames_[IN] = clientName;
-        midiIn = build<RtMidiIn>(api_, clientName, 100u);
-        if (midiIn) api_ = midiIn->getCurrentApi();
-    });
+    clientNames_[IN] = clientName;
     return open(IN, port, name);
 }
 
@@ -138,6 +134,8 @@ PortCheck MidiConnection::open(Side side, unsigned port, const std::string& name
         p.name = name;
         p.startIndex = port;
         p.receives = side == IN;
+        if (side == IN && (midiIn = build<RtMidiIn>(api_, clientNames_[IN], 100u)))
+            api_ = midiIn->getCurrentApi();
         std::shared_ptr<Outlet> o = outlet();
         RtMidi* obj = side == IN ? static_cast<RtMidi*>(midiIn.get())
                       : o        ? o->midiOut.get()
@@ -234,8 +232,10 @@ void MidiConnection::send(const std::vector<unsigned char>& msg) {
         else
             o->queue.push_back({msg[0], msg[1], msg[2]});
     }
-    if (!o) ++dropped_;
-    if (o) o->cv.notify_all();
+    if (o)
+        o->cv.notify_all();
+    else
+        ++dropped_;
 }
 
 // Only sends: a send may wait for a stalled service, which must hold up neither the

@@ -6,7 +6,9 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What opening one of zu's ports found, for the advice at start-up.
@@ -29,7 +31,7 @@ struct PortChange {
     bool connected; // made, or undone
 };
 
-// Called from one thread only, but for the signal.
+// Called from one thread only, but for what the service's threads hand over.
 class ServiceWatch {
   public:
     using Signal = std::function<void(unsigned events)>;
@@ -46,7 +48,25 @@ class ServiceWatch {
     // True when from is connected to to now.
     virtual bool connect(const std::string& from, const std::string& to) = 0;
     // The connections made and undone since the last call.
-    virtual std::vector<PortChange> changes() = 0;
+    std::vector<PortChange> changes() {
+        std::lock_guard<std::mutex> lock(changesM_);
+        return std::exchange(changes_, {});
+    }
+
+  protected:
+    // From the service's thread: a connection made or undone, named while both ports exist.
+    void report(PortChange c) {
+        {
+            std::lock_guard<std::mutex> lock(changesM_);
+            changes_.push_back(std::move(c));
+        }
+        signal_(CHANGED);
+    }
+    Signal signal_;
+
+  private:
+    std::mutex changesM_;
+    std::vector<PortChange> changes_;
 };
 
 // Keeps obj for the rest of the run without closing it: a client of a JACK server
