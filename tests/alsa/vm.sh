@@ -59,6 +59,7 @@ prepare() {
         awk '!seen[$2]++ { print $2 }' | while read -r ko; do
         cp "$ko" "$cache/initrd/lib/" && basename "$ko" >>"$cache/initrd/lib/order"
     done
+    [ -s "$cache/initrd/lib/order" ] || return 1
     cat >"$cache/initrd/init" <<'EOF'
 #!/bin/busybox sh
 /bin/busybox --install -s /bin
