@@ -9,7 +9,10 @@
 #               starts it in the background, waits for it, and sets display (":N") and
 #               xvfb_pid; returns 1 on failure (the log is DIR/xvfb.log).
 # -noreset keeps the server from resetting when a probing client disconnects.
+# ZU_XVFB_NO_REPEAT=1 turns auto-repeat off (-r): an emulated server that stalls
+# would turn a tap into repeats.
 ZU_XVFB_ARGS=(-displayfd 1 -screen 0 640x480x24 -nolisten tcp -noreset)
+[ "${ZU_XVFB_NO_REPEAT:-}" = 1 ] && ZU_XVFB_ARGS+=(-r)
 
 start_xvfb() {
     local dir=$1 n

@@ -45,6 +45,7 @@ TEST_F(Lifecycle, QuitInFollowModeExitsWithStatusZero) {
 }
 
 TEST_P(LifecycleOnEachService, RunsWithoutAnyMidiService) {
+    if (service == Service::Alsa) GTEST_SKIP() << "the kernel's ALSA sequencer is never away";
     // No startMidi(): zu is sent to a service that does not exist.
     ASSERT_NO_FATAL_FAILURE(startZu());
     pointAtWindow();

@@ -8,6 +8,16 @@ namespace zutest {
 
 XEnvironment* XEnvironment::instance = nullptr;
 
+Service defaultService() {
+    const char* chosen = getenv("ZU_TEST_SERVICE");
+    return chosen && std::string(chosen) == "Alsa" ? Service::Alsa : Service::Jack;
+}
+
+std::vector<Service> servicesUnderTest() {
+    if (defaultService() == Service::Alsa) return {Service::Alsa};
+    return {Service::Jack, Service::PipeWire};
+}
+
 const std::string& XEnvironment::display() {
     if (!server_) server_ = std::make_unique<XvfbServer>();
     return server_->display();
@@ -68,9 +78,13 @@ std::string ZuTest::peerPort(const std::string& shortName) {
 
 bool ZuTest::waitForFirstFrame() {
     // SDL replaces the first window when it sets up the renderer, so the window
-    // is looked up again until one shows zu's background colour.
+    // is looked up again until one shows zu's background colour. Keys typed before
+    // zu ended its first frame can be lost on a slow machine: the frame log tells.
+    std::string frameLog = zuOptions().env.get("ZU_FRAME_LOG");
+    if (frameLog.empty()) frameLog = zu->workDir() + "/frames.log";
     return waitUntil(
         [&] {
+            if (readFile(frameLog).empty()) return false;
             Window w = x->findWindow("zu", zu->process().pid());
             if (!w) return false;
             Snapshot s = x->capture(w, BACKGROUND.x, BACKGROUND.y, 1, 1);

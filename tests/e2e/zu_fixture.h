@@ -1,7 +1,8 @@
 // The fixture for end-to-end tests of the zu binary: a private X server for the
 // whole test process, and per test a private MIDI service (jackd, or PipeWire for
 // the cases that run on each service), a MIDI peer that provides zu's output port 0
-// and input port 1, and zu itself.
+// and input port 1, and zu itself. ZU_TEST_SERVICE=Alsa runs every case on the ALSA
+// sequencer instead (tests/alsa, in a guest that has one).
 #pragma once
 
 #include <X11/keysym.h>
@@ -58,10 +59,15 @@ constexpr Region CC_AREA{48, 2, 35, 50};
 constexpr Region DIALOG_AREA{8, 182, 70, 21};
 constexpr Region VALUE_AREA{15, 228, 57, 40};
 
+// {Alsa} under ZU_TEST_SERVICE=Alsa, else {Jack, PipeWire}.
+std::vector<Service> servicesUnderTest();
+// Service::Alsa under ZU_TEST_SERVICE=Alsa, else Service::Jack.
+Service defaultService();
+
 class ZuTest : public ::testing::Test {
   protected:
     // The MIDI service the test runs on.
-    Service service = Service::Jack;
+    Service service = defaultService();
     // How long zu is given to show an answer on screen; memcheck needs more.
     Millis answerLimit = MESSAGE_LIMIT;
     // Members are declared so that they go in reverse: zu, peer, the service.
@@ -154,14 +160,15 @@ class ZuTest : public ::testing::Test {
 };
 
 // A case run on each MIDI service: TEST_P(Suite, ...) and ZU_ON_EACH_SERVICE(Suite),
-// for a Suite derived from OnEachService<ZuTest> (or from a subclass of ZuTest).
+// for a Suite derived from OnEachService<ZuTest> (or from a subclass of ZuTest). On
+// ALSA it runs once, on ALSA.
 template <class Fixture>
 class OnEachService : public Fixture, public ::testing::WithParamInterface<Service> {
   protected:
     OnEachService() { this->service = this->GetParam(); }
 };
 #define ZU_ON_EACH_SERVICE(suite)                                                                  \
-    INSTANTIATE_TEST_SUITE_P(Service, suite, ::testing::Values(Service::Jack, Service::PipeWire),  \
+    INSTANTIATE_TEST_SUITE_P(Service, suite, ::testing::ValuesIn(servicesUnderTest()),             \
                              [](const auto& info) { return serviceName(info.param); })
 
 } // namespace zutest

@@ -38,15 +38,15 @@ std::string formatBytes(const std::vector<unsigned char>& bytes) {
     return s;
 }
 
-MidiPeer::MidiPeer(const std::string& clientName) {
+MidiPeer::MidiPeer(const std::string& clientName, RtMidi::Api api) {
     try {
         // Registration order decides the port numbers zu sees.
-        in_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, clientName, 1000);
+        in_ = std::make_unique<RtMidiIn>(api, clientName, 1000);
         in_->ignoreTypes(false, false, false);
         in_->setCallback(&MidiPeer::onMessage, this);
         in_->openVirtualPort("in");
         for (int i = 0; i < 2; ++i) {
-            out_[i] = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, clientName);
+            out_[i] = std::make_unique<RtMidiOut>(api, clientName);
             out_[i]->openVirtualPort("out" + std::to_string(i));
         }
     } catch (const RtMidiError& e) {

@@ -1,6 +1,7 @@
-// A MIDI peer on a JACK server: one input port "in", then two output ports
-// "out0" and "out1". Registered in that order, they become zu's output port 0
-// and input port 1 (RtMidi lists JACK ports in registration order).
+// A MIDI peer on a JACK server or the ALSA sequencer: one input port "in", then two
+// output ports "out0" and "out1". Registered in that order, they become zu's output
+// port 0 and input port 1 (RtMidi lists JACK ports in registration order, ALSA's by
+// client, and each RtMidi object on ALSA is a client of its own, numbered in turn).
 #pragma once
 
 #include <rtmidi/RtMidi.h>
@@ -42,11 +43,13 @@ class Peer {
     virtual void clearReceived() = 0;
 };
 
-// The peer in this process, on the JACK server named by JACK_DEFAULT_SERVER.
+// The peer in this process, on the JACK server named by JACK_DEFAULT_SERVER, or
+// on the ALSA sequencer.
 class MidiPeer : public Peer {
   public:
-    // Registers the ports; throws std::runtime_error when the server cannot be reached.
-    explicit MidiPeer(const std::string& clientName = "zu-peer");
+    // Registers the ports; throws std::runtime_error when the service cannot be reached.
+    explicit MidiPeer(const std::string& clientName = "zu-peer",
+                      RtMidi::Api api = RtMidi::UNIX_JACK);
     // Closes the ports before the clients go, so the server sees a clean exit.
     ~MidiPeer() override;
     MidiPeer(const MidiPeer&) = delete;

@@ -4,7 +4,8 @@
 //           message received on "in".
 //   stdin:  "send0 B0 B1 ..." / "send1 B0 B1 ..." send on out0 / out1; "quit" exits.
 //
-// JACK_DEFAULT_SERVER selects the server. Ports are closed before exit on quit, end
+// JACK_DEFAULT_SERVER selects the server; ZU_MIDI_PEER_API=alsa puts the peer on the
+// ALSA sequencer instead. Ports are closed before exit on quit, end
 // of input, SIGTERM and SIGINT, so the server never loses the client abruptly.
 #include <poll.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -61,7 +63,10 @@ int main() {
 
     std::unique_ptr<zutest::MidiPeer> peer;
     try {
-        peer = std::make_unique<zutest::MidiPeer>("zu-peer");
+        const char* api = getenv("ZU_MIDI_PEER_API");
+        bool alsa = api && std::string(api) == "alsa";
+        peer = std::make_unique<zutest::MidiPeer>("zu-peer",
+                                                  alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK);
     } catch (const std::exception& e) {
         fprintf(stderr, "%s\n", e.what());
         return 1;

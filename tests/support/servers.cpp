@@ -1,5 +1,6 @@
 #include "servers.h"
 
+#include <alsa/asoundlib.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <jack/jack.h>
@@ -18,6 +19,8 @@ namespace zutest {
 
 namespace {
 const Millis START_TIMEOUT(15000);
+// Xvfb reads its keymaps and fonts first: slow from a cold disk, or in an emulated machine.
+const Millis XVFB_START_TIMEOUT(60000);
 const Millis STOP_GRACE(8000);
 const char* PIPEWIRE_LIBJACK_DIR = "/usr/lib/x86_64-linux-gnu/pipewire-0.3/jack";
 
@@ -133,7 +136,7 @@ XvfbServer::XvfbServer() : dir_(std::make_unique<TempDir>("zu-xvfb")) {
             number = readFile(dir_->file("display"));
             return !proc_.running() || number.find('\n') != std::string::npos;
         },
-        START_TIMEOUT, Millis(25));
+        XVFB_START_TIMEOUT, Millis(25));
     if (!proc_.running() || number.empty() || number.back() != '\n') {
         proc_.terminate(STOP_GRACE);
         throw std::runtime_error("Xvfb did not come up (" + proc_.describeEnd() + "):\n" +
@@ -147,7 +150,7 @@ void XvfbServer::stop() {
 }
 
 std::string serviceName(Service service) {
-    return service == Service::Jack ? "Jack" : "PipeWire";
+    return service == Service::Jack ? "Jack" : service == Service::PipeWire ? "PipeWire" : "Alsa";
 }
 
 void PrintTo(Service service, std::ostream* os) {
@@ -170,12 +173,14 @@ std::string MidiService::portOf(const std::string& client, const std::string& sh
 
 std::unique_ptr<MidiService> startService(Service service, const std::string& name) {
     if (service == Service::Jack) return std::make_unique<JackServer>(name);
+    if (service == Service::Alsa) return std::make_unique<AlsaService>(name);
     return std::make_unique<PipeWireServer>(name);
 }
 
 Environment withoutService(Service service, Environment base) {
     const std::string absent = "zu-absent-" + std::to_string(getpid());
     if (service == Service::PipeWire) return PipeWireServer::jackLibrary(base, absent);
+    // The kernel's sequencer cannot be away: only JACK is missing.
     return base.set("JACK_DEFAULT_SERVER", absent).set("JACK_NO_START_SERVER", "1");
 }
 
@@ -192,8 +197,8 @@ JackServer::~JackServer() {
 void JackServer::start() {
     SpawnOptions o;
     // Synchronous (-S): a client late in a cycle delays it instead of losing its MIDI.
-    o.argv = {"jackd", "--no-realtime", "-S", "-n", name_, "-d",
-              "dummy", "-r", "48000",         "-p", "256"};
+    o.argv = {"jackd", "--no-realtime", "-S", "-n", name_, "-d", "dummy",
+              "-r",    "48000",         "-p", "256"};
     o.env.set("JACK_NO_AUDIO_RESERVATION", "1");
     o.stdoutPath = o.stderrPath = log_->fifo();
     proc_ = Process(o);
@@ -331,6 +336,127 @@ std::vector<std::string> PipeWireServer::connections(const std::string& port) co
             out.push_back(line.substr(3));
     }
     return out;
+}
+
+namespace {
+const char* ALSA_SEQUENCER = "/dev/snd/seq";
+
+struct SeqPort {
+    snd_seq_addr_t addr;
+    std::string name; // "client:port"
+};
+
+// A sequencer client without ports, for looking; closed when it goes out of scope.
+class SeqPeek {
+  public:
+    SeqPeek() {
+        if (snd_seq_open(&seq_, "hw", SND_SEQ_OPEN_DUPLEX, 0) < 0) seq_ = nullptr;
+    }
+    ~SeqPeek() {
+        if (seq_) snd_seq_close(seq_);
+    }
+    SeqPeek(const SeqPeek&) = delete;
+    SeqPeek& operator=(const SeqPeek&) = delete;
+
+    // Every port but those of the kernel's own client 0, in the sequencer's order.
+    std::vector<SeqPort> ports() const {
+        std::vector<SeqPort> out;
+        if (!seq_) return out;
+        snd_seq_client_info_t* client;
+        snd_seq_port_info_t* port;
+        snd_seq_client_info_alloca(&client);
+        snd_seq_port_info_alloca(&port);
+        snd_seq_client_info_set_client(client, -1);
+        while (snd_seq_query_next_client(seq_, client) >= 0) {
+            int id = snd_seq_client_info_get_client(client);
+            if (id == SND_SEQ_CLIENT_SYSTEM) continue;
+            snd_seq_port_info_set_client(port, id);
+            snd_seq_port_info_set_port(port, -1);
+            while (snd_seq_query_next_port(seq_, port) >= 0)
+                out.push_back({*snd_seq_port_info_get_addr(port),
+                               std::string(snd_seq_client_info_get_name(client)) + ":" +
+                                   snd_seq_port_info_get_name(port)});
+        }
+        return out;
+    }
+
+    // The ports that send to at and that at sends to.
+    std::vector<snd_seq_addr_t> subscribers(const snd_seq_addr_t& at) const {
+        std::vector<snd_seq_addr_t> out;
+        snd_seq_query_subscribe_t* query;
+        snd_seq_query_subscribe_alloca(&query);
+        snd_seq_query_subscribe_set_root(query, &at);
+        for (auto type : {SND_SEQ_QUERY_SUBS_READ, SND_SEQ_QUERY_SUBS_WRITE}) {
+            snd_seq_query_subscribe_set_type(query, type);
+            snd_seq_query_subscribe_set_index(query, 0);
+            while (seq_ && snd_seq_query_port_subscribers(seq_, query) >= 0) {
+                out.push_back(*snd_seq_query_subscribe_get_addr(query));
+                snd_seq_query_subscribe_set_index(query,
+                                                  snd_seq_query_subscribe_get_index(query) + 1);
+            }
+        }
+        return out;
+    }
+
+  private:
+    snd_seq_t* seq_ = nullptr;
+};
+
+bool sameAddr(const snd_seq_addr_t& a, const snd_seq_addr_t& b) {
+    return a.client == b.client && a.port == b.port;
+}
+} // namespace
+
+AlsaService::AlsaService(const std::string& name)
+    : MidiService(name), dir_(std::make_unique<TempDir>("zu-alsa")) {
+    if (!exists(ALSA_SEQUENCER))
+        throw std::runtime_error(std::string("no ALSA sequencer: ") + ALSA_SEQUENCER +
+                                 " is missing (tests/alsa/vm.sh runs tests where there is one)");
+}
+
+bool AlsaService::running() {
+    return exists(ALSA_SEQUENCER);
+}
+
+std::vector<std::string> AlsaService::ports() const {
+    std::vector<std::string> out;
+    for (const SeqPort& p : SeqPeek().ports())
+        out.push_back(p.name);
+    return out;
+}
+
+std::vector<std::string> AlsaService::connections(const std::string& port) const {
+    SeqPeek peek;
+    std::vector<SeqPort> all = peek.ports();
+    std::vector<std::string> out;
+    for (const SeqPort& p : all) {
+        if (p.name != port) continue;
+        for (const snd_seq_addr_t& other : peek.subscribers(p.addr))
+            for (const SeqPort& q : all)
+                if (sameAddr(q.addr, other)) out.push_back(q.name);
+        break;
+    }
+    return out;
+}
+
+std::string AlsaService::logPath() const {
+    const std::string path = dir_->file("sequencer.txt");
+    std::ofstream out(path);
+    out << "the sequencer's ports (client:port), each with its connections:\n";
+    for (const std::string& p : ports()) {
+        out << p << "\n";
+        for (const std::string& c : connections(p))
+            out << "    " << c << "\n";
+    }
+    return path;
+}
+
+Environment AlsaService::clientEnvironment(Environment base) const {
+    // No JACK server can be started either: RtMidi tries JACK when ALSA lists no port.
+    return base.unset("JACK_DEFAULT_SERVER")
+        .unset("PIPEWIRE_REMOTE")
+        .set("JACK_NO_START_SERVER", "1")
+        .set("ZU_MIDI_PEER_API", "alsa");
 }
 
 } // namespace zutest

@@ -1,6 +1,7 @@
 // The private servers a test runs against: an X server (Xvfb) and a MIDI service,
 // either a JACK server with the dummy backend or a PipeWire daemon that JACK
 // clients reach through PipeWire's libjack. Each is stopped by PID in its destructor.
+// The kernel's ALSA sequencer, where there is one, stands in for a service too.
 #pragma once
 
 #include <sys/types.h>
@@ -35,13 +36,13 @@ class XvfbServer {
 };
 
 // The MIDI services zu is tested on.
-enum class Service { Jack, PipeWire };
-// "Jack" or "PipeWire".
+enum class Service { Jack, PipeWire, Alsa };
+// "Jack", "PipeWire" or "Alsa".
 std::string serviceName(Service service);
 // For GoogleTest's messages and test names.
 void PrintTo(Service service, std::ostream* os);
 
-// A private MIDI service that JACK clients reach through clientEnvironment().
+// A MIDI service that clients reach through clientEnvironment().
 class MidiService {
   public:
     virtual ~MidiService() = default;
@@ -54,7 +55,7 @@ class MidiService {
     const std::string& name() const { return name_; }
     // The daemon's PID, for tests that kill or stall it.
     pid_t pid() const { return proc_.pid(); }
-    bool running() { return proc_.running(); }
+    virtual bool running() { return proc_.running(); }
     // Stops the service; true when SIGTERM was enough.
     virtual bool stop() = 0;
     // Starts it again under the same name, after it stopped or was killed; throws
@@ -142,6 +143,29 @@ class PipeWireServer : public MidiService {
     std::string listing() const;
     void start();
 
+    std::unique_ptr<TempDir> dir_;
+};
+
+// The kernel's ALSA sequencer (tests/alsa runs the tests in a guest that has one).
+// Nobody starts or stops it, and there is no daemon: pid() is -1. Ports are named
+// "client:port" after ALSA's client and port names; each RtMidi object is a client
+// of its own, so one peer is three clients of one name.
+class AlsaService : public MidiService {
+  public:
+    // Throws when there is no sequencer (/dev/snd/seq).
+    explicit AlsaService(const std::string& name);
+
+    bool running() override;
+    bool stop() override { return true; }
+    void restart() override {}
+    std::vector<std::string> ports() const override;
+    std::vector<std::string> connections(const std::string& port) const override;
+    // No daemon's log: the ports and their connections as they are when asked.
+    std::string logPath() const override;
+    // No JACK or PipeWire server named; the test's peer uses ALSA.
+    Environment clientEnvironment(Environment base = Environment::current()) const override;
+
+  private:
     std::unique_ptr<TempDir> dir_;
 };
 
