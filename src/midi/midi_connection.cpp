@@ -9,14 +9,14 @@
 
 namespace {
 // Builds a T (RtMidiIn or RtMidiOut) with api or, when that is UNSPECIFIED, with the
-// default API and then each compiled one until one works (telling once when none
-// does). It reports errors through onMidiReport instead of throwing; null on failure.
+// first compiled API that opens (telling once when none does): ALSA wherever the
+// sequencer exists, even while it lists no port, else JACK. It reports errors through
+// onMidiReport instead of throwing; null on failure.
 template <class T, class... Args>
 std::unique_ptr<T> build(RtMidi::Api api, const std::string& clientName, Args... args) {
     quietLibraries();
-    std::vector<RtMidi::Api> apis;
+    std::vector<RtMidi::Api> apis{api};
     if (api == RtMidi::UNSPECIFIED) RtMidi::getCompiledApi(apis);
-    apis.insert(apis.begin(), api);
     std::string why = "no MIDI API is compiled in";
     for (RtMidi::Api each : apis) {
         try {

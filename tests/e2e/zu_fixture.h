@@ -87,6 +87,8 @@ class ZuTest : public ::testing::Test {
     Environment zuEnvironment();
     // A private MIDI service and the peer on it.
     void startMidi();
+    // Whether startZu waits for zu's ports to be connected to the peer's.
+    bool waitForPeer = true;
     // Starts zu and waits for its window (and its MIDI ports when MIDI runs).
     void startZu(bool withFont = true);
     // How startZu runs zu: the binary under test, its data files, the servers' environment.

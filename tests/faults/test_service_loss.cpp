@@ -64,25 +64,6 @@ TEST_P(ServiceLossOnEachService, ServerKilledInFollowModeThenBack) {
     EXPECT_EQ("", zu->errors());
 }
 
-// A controller and a synth unplugged and plugged in again while the service runs.
-TEST_P(ServiceLossOnEachService, APeerThatGoesAndComesBackIsConnectedAgain) {
-    ASSERT_NO_FATAL_FAILURE(startAll());
-    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 20);
-    ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before";
-    peer.reset();
-    ASSERT_TRUE(zu->waitForOutput("zu-peer:out1 went away", MESSAGE_LIMIT)) << zu->output();
-    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
-    long long back = monotonicMicros();
-    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
-    printf("%s: zu connected again %lld ms after the peer was back\n",
-           serviceName(service).c_str(), (monotonicMicros() - back) / 1000);
-    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the peer plugged in again";
-    sendUntilReceived({176, 20, 127}, peer->receivedCount() + 1, "the pad paired before");
-    quitAndExpectZero();
-    EXPECT_EQ(1u, countOf(zu->output(), "zu sends to zu-peer:in again.\n")) << zu->output();
-    EXPECT_EQ(1u, countOf(zu->output(), "zu listens to zu-peer:out1 again.\n")) << zu->output();
-}
-
 // Started before its service: zu connects by the start rules once it runs.
 TEST_P(ServiceLossOnEachService, StartedWithoutAServiceConnectsWhenOneStarts) {
     ASSERT_NO_FATAL_FAILURE(startMidi());
@@ -265,6 +246,79 @@ TEST(OutputToStalledService, ASenderLeftBehindNeverTouchesTheDestroyedOutput) {
     // the rig's restart frees the registry entry either way.
     rig.signal(SIGKILL);
 }
+
+// Peers that come and go while the service runs: on ALSA too.
+class PeersOnEachService : public OnEachService<FaultTest> {};
+
+// A controller and a synth unplugged and plugged in again while the service runs.
+TEST_P(PeersOnEachService, APeerThatGoesAndComesBackIsConnectedAgain) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 20);
+    ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before";
+    peer.reset();
+    ASSERT_TRUE(zu->waitForOutput("zu-peer:out1 went away", MESSAGE_LIMIT)) << zu->output();
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
+    long long back = monotonicMicros();
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    printf("%s: zu connected again %lld ms after the peer was back\n", serviceName(service).c_str(),
+           (monotonicMicros() - back) / 1000);
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the peer plugged in again";
+    sendUntilReceived({176, 20, 127}, peer->receivedCount() + 1, "the pad paired before");
+    quitAndExpectZero();
+    EXPECT_EQ(1u, countOf(zu->output(), "zu sends to zu-peer:in again.\n")) << zu->output();
+    EXPECT_EQ(1u, countOf(zu->output(), "zu listens to zu-peer:out1 again.\n")) << zu->output();
+}
+
+// A synth and a controller that come after zu: connected by the start rules once there.
+TEST_P(PeersOnEachService, PeersStartedAfterZuAreConnected) {
+    ASSERT_NO_FATAL_FAILURE(startMidi());
+    peer.reset();
+    waitForPeer = false;
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    ASSERT_TRUE(zu->waitForOutput("zu is not connected", START_LIMIT)) << zu->output();
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    pointAtWindow();
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the synth that came later";
+    quitAndExpectZero();
+    EXPECT_EQ(1u, countOf(zu->output(), "zu sends to zu-peer:in.\n")) << zu->output();
+    EXPECT_EQ(1u, countOf(zu->output(), "zu listens to zu-peer:out1.\n")) << zu->output();
+}
+
+// One source besides zu's own output: zu never takes its own for input port 1, so a
+// value it learned from nothing never triggers itself in follow mode.
+TEST_P(PeersOnEachService, WithOneOtherSourceZuNeverHearsItself) {
+    midi = startService(service, MidiService::uniqueName());
+    peer = std::make_unique<PeerProcess>(
+        ZU_MIDI_PEER, midi->clientEnvironment().set("ZU_MIDI_PEER_OUTPUTS", "1"));
+    waitForPeer = false;
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    ASSERT_TRUE(zu->waitForOutput("input port 1", START_LIMIT)) << zu->output();
+    EXPECT_EQ(std::vector<std::string>{}, midi->connections("RtMidi Input Client:RtMidi Input"));
+    pointAtWindow();
+    toggleMode("learn mode");
+    selectControl(VALUE_BUTTON, VALUE_AREA, "the value button selected");
+    tap(XK_r); // heard by zu itself, controller 0 would pair with the button
+    toggleMode("follow mode");
+    tap(XK_r);
+    expectMessagesAndQuit(2);
+}
+
+// Two zu side by side: each sends one message per r and neither hears the other.
+TEST_P(PeersOnEachService, TwoZuNeverTriggerEachOther) {
+    ASSERT_NO_FATAL_FAILURE(startMidi());
+    ZuApp first(zuOptions()); // the window started last lies on top and takes the keys
+    ASSERT_TRUE(first.waitForOutput("zu sends to zu-peer:in", START_LIMIT)) << first.output();
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    pointAtWindow();
+    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 0); // the controller zu sends on
+    size_t before = peer->receivedCount();
+    tap(XK_r);
+    EXPECT_TRUE(first.stop()) << "the first zu needed SIGKILL";
+    expectMessagesAndQuit(before + 1);
+}
+
+ZU_ON_EACH_SERVICE(PeersOnEachService);
 
 } // namespace
 } // namespace zutest

@@ -45,7 +45,9 @@ MidiPeer::MidiPeer(const std::string& clientName, RtMidi::Api api) {
         in_->ignoreTypes(false, false, false);
         in_->setCallback(&MidiPeer::onMessage, this);
         in_->openVirtualPort("in");
-        for (int i = 0; i < 2; ++i) {
+        // ZU_MIDI_PEER_OUTPUTS=1: a controller with a single output, out0.
+        const char* outputs = getenv("ZU_MIDI_PEER_OUTPUTS");
+        for (int i = 0; i < (outputs && std::string(outputs) == "1" ? 1 : 2); ++i) {
             out_[i] = std::make_unique<RtMidiOut>(api, clientName);
             out_[i]->openVirtualPort("out" + std::to_string(i));
         }
@@ -68,7 +70,7 @@ MidiPeer::~MidiPeer() {
 }
 
 void MidiPeer::send(int port, const std::vector<unsigned char>& bytes) {
-    if (port < 0 || port > 1)
+    if (port < 0 || port > 1 || !out_[port])
         throw std::invalid_argument("MIDI peer: no output port " + std::to_string(port));
     out_[port]->sendMessage(&bytes);
 }
