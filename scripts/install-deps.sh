@@ -2,7 +2,7 @@
 # Installs the Debian packages zu needs: "build" to build, package and run, "test"
 # adds what the tests need (X server, JACK, PipeWire, GL, XTest, GoogleTest,
 # clang for fuzzing, lintian and the AppStream and desktop entry validators for the
-# package, qemu and what builds its guest for the ALSA tests; tests/alsa/vm.sh
+# package, qemu and what builds its guest for the ALSA tests; tools/alsa_vm.sh
 # downloads Debian's kernel itself and never installs it).
 set -euo pipefail
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# zu as on a desktop with one hardware controller, in the guest of vm.sh --desktop:
+# zu as on a desktop with one hardware controller, in the guest of alsa_vm.sh --desktop:
 # "Midi Through" is output port 0 and input port 0, and the controller (snd-virmidi's
 # card: bytes written to /dev/snd/midiC0D0 come out of its port) is input port 1.
 # zu must connect to both, follow what the controller plays, send r to Midi Through
@@ -53,7 +53,7 @@ export DISPLAY=$display
 aseqdump -p "Midi Through" >"$dir/through.txt" 2>&1 &
 pids+=($!)
 controller=$(aconnect -l | sed -n "s/^client \([0-9]*\): 'Virtual Raw MIDI.*/\1/p" | head -1)
-[ -n "$controller" ] || fail "no snd-virmidi card (vm.sh --desktop loads it)"
+[ -n "$controller" ] || fail "no snd-virmidi card (alsa_vm.sh --desktop loads it)"
 
 cp "$assets/8bitOperatorPlus8-Regular.ttf" "$assets/dial.bmp" "$dir/"
 (cd "$dir" && ZU_FRAME_LOG=$dir/frames.log JACK_NO_START_SERVER=1 exec "$zu") \

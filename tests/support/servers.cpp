@@ -411,7 +411,7 @@ AlsaService::AlsaService(const std::string& name)
     : MidiService(name), dir_(std::make_unique<TempDir>("zu-alsa")) {
     if (!exists(ALSA_SEQUENCER))
         throw std::runtime_error(std::string("no ALSA sequencer: ") + ALSA_SEQUENCER +
-                                 " is missing (tests/alsa/vm.sh runs tests where there is one)");
+                                 " is missing (tools/alsa_vm.sh runs tests where there is one)");
 }
 
 bool AlsaService::running() {

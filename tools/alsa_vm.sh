@@ -3,7 +3,7 @@
 # Debian's kernel, mounts this machine's root over virtio-9p and runs this machine's
 # own programs there, in the same working directory.
 #
-#   tests/alsa/vm.sh [--desktop] [--limit SECONDS] BUILD_DIR COMMAND [ARG...]
+#   tools/alsa_vm.sh [--desktop] [--limit SECONDS] BUILD_DIR COMMAND [ARG...]
 #
 # The kernel, its modules and an initramfs are prepared once in BUILD_DIR/alsa-vm.
 # The guest loads snd-seq only, so the tests' peer is zu's port 0 and port 1 as on
@@ -94,7 +94,7 @@ done
 [ $# -ge 2 ] || { sed -n 6p "$0" >&2 && exit 2; }
 cache=$(realpath "$1")/alsa-vm
 shift
-prepare "$cache" || { echo "vm.sh: could not prepare the kernel in $cache" >&2 && exit 125; }
+prepare "$cache" || { echo "alsa_vm.sh: could not prepare the kernel in $cache" >&2 && exit 125; }
 
 run=$(mktemp -d "$cache/run.XXXXXX")
 qemu_pid=""
@@ -148,12 +148,12 @@ cat "$run/output"
 if [ -f "$run/status" ]; then
     exit "$(cat "$run/status")"
 elif [ ! -f "$run/booted" ]; then
-    echo "vm.sh: the guest did not boot within $limit s; its console ends:" >&2
+    echo "alsa_vm.sh: the guest did not boot within $limit s; its console ends:" >&2
     tail -n 30 "$run/console" >&2
     exit 125
 fi
-[ $timed_out = 1 ] && echo "vm.sh: the command did not end within $limit s, boot included" >&2 &&
+[ $timed_out = 1 ] && echo "alsa_vm.sh: the command did not end within $limit s, boot included" >&2 &&
     exit 124
-echo "vm.sh: the guest stopped before the command ended; its console ends:" >&2
+echo "alsa_vm.sh: the guest stopped before the command ended; its console ends:" >&2
 tail -n 30 "$run/console" >&2
 exit 125
