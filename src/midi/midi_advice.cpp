@@ -18,26 +18,6 @@ std::string joined(const std::vector<std::string>& parts, const char* glue) {
     return all;
 }
 
-// Why one port is not connected, and what helps.
-struct Trouble {
-    std::string what, fix;
-};
-
-std::vector<Trouble> troubles(const PortCheck& out, const PortCheck& in) {
-    const char* synth = "start your synth before zu, or connect \"RtMidi Output\" to it";
-    const char* controller = "start your controller before zu, or connect it to \"RtMidi Input\"";
-    std::vector<Trouble> found;
-    // JACK keeps a port open that found nothing to connect to, so the count tells.
-    if (out.ports < 1)
-        found.push_back({"no port to send to (output port 0)", synth});
-    else if (!out.opened)
-        found.push_back({"an output port 0 that would not open", synth});
-    if (in.ports < 2)
-        found.push_back({"no second port to read from (input port 1)", controller});
-    else if (!in.opened)
-        found.push_back({"an input port 1 that would not open", controller});
-    return found;
-}
 } // namespace
 
 std::string midiAdvice(const PortCheck& out, const PortCheck& in) {
@@ -46,13 +26,21 @@ std::string midiAdvice(const PortCheck& out, const PortCheck& in) {
     if (!out.answered && !in.answered)
         return start + "zu found no MIDI service: neither the ALSA sequencer nor a JACK server is "
                        "running. Start JACK or PipeWire and zu connects to it.\n";
-    std::vector<Trouble> found = troubles(out, in);
-    if (found.empty()) return "";
     std::vector<std::string> whats, fixes;
-    for (const Trouble& t : found) {
-        whats.push_back(t.what);
-        fixes.push_back(t.fix);
+    // JACK keeps a port open that found nothing to connect to, so the count tells.
+    if (out.ports < 1 || !out.opened) {
+        whats.push_back(out.ports < 1 ? "no port to send to (output port 0)"
+                                      : "an output port 0 that would not open");
+        fixes.push_back(
+            "start your synth and zu connects to it, or connect \"RtMidi Output\" to it");
     }
+    if (in.ports < 2 || !in.opened) {
+        whats.push_back(in.ports < 2 ? "no second port to read from (input port 1)"
+                                     : "an input port 1 that would not open");
+        fixes.push_back("plug in your controller and zu connects to it, or connect it to \"RtMidi "
+                        "Input\"");
+    }
+    if (whats.empty()) return "";
     std::string fix = joined(fixes, "; ");
     fix[0] = static_cast<char>(toupper(static_cast<unsigned char>(fix[0])));
     RtMidi::Api api = out.answered ? out.api : in.api;
