@@ -1,7 +1,6 @@
 #include "midi_connection.h"
 
 #include <array>
-#include <cstdio>
 #include <thread>
 #include <utility>
 
@@ -115,16 +114,6 @@ void MidiConnection::makeOutput(const std::string& clientName) {
         std::lock_guard<std::mutex> lock(m_);
         outlet_ = o;
     });
-}
-
-PortCheck MidiConnection::openOutput(unsigned port, const std::string& name) {
-    return open(OUT, port, name);
-}
-
-PortCheck MidiConnection::openInput(unsigned port, const std::string& clientName,
-                                    const std::string& name) {
-    clientNames_[IN] = clientName;
-    return open(IN, port, name);
 }
 
 PortCheck MidiConnection::open(Side side, unsigned port, const std::string& name) {
@@ -309,11 +298,4 @@ bool MidiConnection::close() {
         },
         deadline);
     return !leftBehind_;
-}
-
-void MidiOutput::openPort(unsigned port, const std::string& name) {
-    found_ = MidiConnection::get().openOutput(port, name);
-    if (isOpen()) return;
-    printf("Could not open MIDI out port ");
-    fflush(stdout);
 }

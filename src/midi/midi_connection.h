@@ -5,17 +5,10 @@
 // waits for a service that may have stopped answering.
 #pragma once
 
-#include <rtmidi/RtMidi.h>
-
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
-#include <functional>
-#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "midi_inbox.h"
 #include "port_keeper.h"
@@ -34,12 +27,15 @@ class MidiConnection {
 
     // Builds the output's client with the first API that works; never throws.
     void makeOutput(const std::string& clientName);
-    // Opens output port `port` as name. Where the service has a watch, the port is
-    // opened unconnected, connected by the start rule and then kept connected.
-    PortCheck openOutput(unsigned port, const std::string& name);
-    // Opens input port `port` as name on a client of its own, on the output's API; what
-    // arrives goes to inbox. Otherwise as openOutput.
-    PortCheck openInput(unsigned port, const std::string& clientName, const std::string& name);
+    // Opens output port `port` as name, unconnected, connects it by the start rule and
+    // keeps it connected (PortKeeper).
+    PortCheck openOutput(unsigned port, const std::string& name) { return open(OUT, port, name); }
+    // The same for input port `port` on a client of its own, on the output's API; what
+    // arrives goes to inbox.
+    PortCheck openInput(unsigned port, const std::string& clientName, const std::string& name) {
+        clientNames_[IN] = clientName;
+        return open(IN, port, name);
+    }
     // Starts keeping the ports connected while the service and the peers come and go.
     void keep();
     // Queues a three-byte message; never blocks. Dropped while the output cannot send
@@ -99,9 +95,14 @@ class MidiOutput {
     }
     ~MidiOutput() { close(); }
     void close() { MidiConnection::get().closeOutput(); }
-    // Opens output port `port` as name; on failure prints "Could not open MIDI out port "
-    // and the port's name.
-    void openPort(unsigned port, const std::string& name);
+    // Opens output port `port` as name; prints "Could not open MIDI out port " when it
+    // cannot.
+    void openPort(unsigned port, const std::string& name) {
+        found_ = MidiConnection::get().openOutput(port, name);
+        if (isOpen()) return;
+        printf("Could not open MIDI out port ");
+        fflush(stdout);
+    }
     bool isOpen() const { return found_.opened; }
     const PortCheck& found() const { return found_; }
     void send(const std::vector<unsigned char>& msg) { MidiConnection::get().send(msg); }
