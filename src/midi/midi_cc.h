@@ -5,11 +5,8 @@
 #include <csignal>
 #include <functional>
 #include <future>
-#include <memory>
 #include <tuple>
 #include <vector>
-
-#include <rtmidi/RtMidi.h>
 
 #include "ctrl_midi_cc_list.h"
 #include "midi_connection.h"
