@@ -66,6 +66,8 @@ within 20 connected "RtMidi Output Client" "Connecting To" 14:0 ||
     fail "zu's output is not connected to Midi Through (output port 0)"
 within 20 connected "RtMidi Input Client" "Connected From" "$controller:0" ||
     fail "zu's input is not connected to the controller (input port 1)"
+said() { grep -q "^zu sends to Midi Through:Midi Through Port-0 and listens to Virtual Raw MIDI" "$dir/zu.log"; }
+within 20 said || fail "zu did not say where it is connected: $(cat "$dir/zu.log")"
 
 # Focus follows the pointer: over the window, then learn mode and follow mode.
 # SDL replaces its first window: the last one of zu's counts.
