@@ -239,7 +239,7 @@ void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
         lock.unlock();
         MidiReportWatch watch;
         o->midiOut->sendMessage(msg.data(), msg.size());
-        ++(watch.errored() ? dropped_ : sent_);
+        if (watch.errored()) ++dropped_;
         lock.lock();
     }
     o->finished = true;

@@ -41,7 +41,7 @@ class MidiConnection {
     // Queues a three-byte message; never blocks. Dropped while the output cannot send
     // (never opened, or its service is gone) and while QUEUE_LIMIT wait.
     void send(const std::vector<unsigned char>& msg);
-    size_t sentCount() const { return sent_; }
+    // Messages dropped so far.
     size_t droppedCount() const { return dropped_; }
     // Closes the output once what is queued is sent, within CLOSE_LIMIT.
     void closeOutput();
@@ -76,7 +76,7 @@ class MidiConnection {
     bool keeping_ = false, started_ = false;
     std::shared_ptr<Outlet> outlet_;
     KeptPort ports_[2];
-    std::atomic<size_t> sent_{0}, dropped_{0};
+    std::atomic<size_t> dropped_{0};
     std::atomic<bool> leftBehind_{false};
 
     RtMidi::Api api_ = RtMidi::UNSPECIFIED; // the service both ports use
@@ -106,7 +106,6 @@ class MidiOutput {
     bool isOpen() const { return found_.opened; }
     const PortCheck& found() const { return found_; }
     void send(const std::vector<unsigned char>& msg) { MidiConnection::get().send(msg); }
-    size_t sentCount() const { return MidiConnection::get().sentCount(); }
     size_t droppedCount() const { return MidiConnection::get().droppedCount(); }
 
   private:
