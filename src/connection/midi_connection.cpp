@@ -17,7 +17,7 @@ namespace {
 template <class T, class... Args>
 std::unique_ptr<T> build(RtMidi::Api api, const std::string& clientName, Args... args) {
     quietLibraries();
-#ifdef ZU_WATCHES
+#ifdef ZU_SERVICE_LIBRARIES
     static const bool quietServices = (quietJack(), quietAlsa(), true);
     (void)quietServices;
 #endif
@@ -183,16 +183,19 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
     return found;
 }
 
-// What a scan sees: a new object's ports, each time, so that a service that went shows.
+// What a scan sees. The list of inputs comes from a new object each time, so that a
+// service that went shows; the outputs' lister is kept while the service answers.
 bool MidiConnection::list(bool inputs, std::vector<std::string>& ports) {
     MidiReportWatch answer;
     std::unique_ptr<RtMidiOut> out = inputs ? build<RtMidiOut>(api_, "zu-scan") : nullptr;
-    std::unique_ptr<RtMidiIn> in = inputs ? nullptr : build<RtMidiIn>(api_, "zu-scan");
-    RtMidi* lister = inputs ? static_cast<RtMidi*>(out.get()) : in.get();
+    if (!inputs && !outputsLister_) outputsLister_ = build<RtMidiIn>(api_, "zu-scan");
+    RtMidi* lister = inputs ? static_cast<RtMidi*>(out.get()) : outputsLister_.get();
     ports.clear();
     for (unsigned i = 0, n = lister ? lister->getPortCount() : 0; i < n; ++i)
         ports.push_back(lister->getPortName(i));
-    return lister && !answer.reported();
+    if (lister && !answer.reported()) return true;
+    neverClose(outputsLister_.release()); // perhaps a client of a service that died
+    return false;
 }
 
 // Opens p's port (openOn): the first time on the object built at start; unconnected
@@ -213,7 +216,13 @@ bool MidiConnection::openObject(KeptPort& p, int index) {
     std::shared_ptr<Outlet> old = outlet(), next = old;
     if (!old || !old->fresh || !old->midiOut) {
         next = std::make_shared<Outlet>();
-        next->midiOut = build<RtMidiOut>(api_, clients_[0]);
+        // Onto an index the object stays, so its client keeps its name; its sender goes.
+        if (index >= 0 && old && old->midiOut && stopSender(old, Clock::now() + CLOSE_LIMIT)) {
+            next->midiOut = std::move(old->midiOut);
+            next->midiOut->closePort();
+        } else {
+            next->midiOut = build<RtMidiOut>(api_, clients_[0]);
+        }
     }
     next->fresh = false;
     if (!next->midiOut || !openOn(*next->midiOut, index, p.name)) return false;
@@ -270,24 +279,28 @@ void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
     o->cv.notify_all();
 }
 
-// Stops o's sender once what it holds is sent, then closes o's object, or lets go of it
-// where the service died. A sender stuck in a service that stopped answering is left
-// with its outlet.
-void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
-                                 Clock::time_point deadline) {
-    if (!o) return;
+// Stops o's sender once what it holds is sent; false when it is stuck in a service that
+// stopped answering, and then left with its outlet.
+bool MidiConnection::stopSender(const std::shared_ptr<Outlet>& o, Clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(o->m);
     o->stopping = true;
     o->cv.notify_all();
     bool finished = o->cv.wait_until(lock, deadline, [&o] { return o->finished; });
     lock.unlock();
-    if (!finished) {
-        if (o->sender.joinable()) o->sender.detach();
-        neverClose(new std::shared_ptr<Outlet>(o));
-        leftBehind_ = true;
-        return;
+    if (finished) {
+        if (o->sender.joinable()) o->sender.join();
+        return true;
     }
-    if (o->sender.joinable()) o->sender.join();
+    if (o->sender.joinable()) o->sender.detach();
+    neverClose(new std::shared_ptr<Outlet>(o));
+    leftBehind_ = true;
+    return false;
+}
+
+// Stops o's sender, then closes o's object, or lets go of it where the service died.
+void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
+                                 Clock::time_point deadline) {
+    if (!o || !stopSender(o, deadline)) return;
     if (serviceGone)
         neverClose(o->midiOut.release());
     else

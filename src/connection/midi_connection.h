@@ -55,6 +55,7 @@ class MidiConnection {
     bool list(bool inputs, std::vector<std::string>& ports);
     void drop(KeptPort& p);
     void sendAll(std::shared_ptr<Outlet> o);
+    bool stopSender(const std::shared_ptr<Outlet>& o, Clock::time_point deadline);
     void closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
                      Clock::time_point deadline);
     std::shared_ptr<Outlet> outlet();
@@ -75,6 +76,7 @@ class MidiConnection {
     std::string clients_[2];                // output's, input's
     RtMidi::Api api_ = RtMidi::UNSPECIFIED; // the service both ports use
     std::unique_ptr<RtMidiIn> midiIn_;
-    bool inFresh_ = false; // midiIn_ was built and not opened yet
+    bool inFresh_ = false;                    // midiIn_ was built and not opened yet
+    std::unique_ptr<RtMidiIn> outputsLister_; // for PortScan
     std::unique_ptr<Keeping> keeper_;
 };

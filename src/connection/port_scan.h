@@ -8,7 +8,7 @@
 class PortScan : public Keeping {
   public:
     // How often the lists are looked at: a port that comes or goes shows within it.
-    static constexpr Millis PACE{500};
+    static constexpr Millis PACE{750};
     // Fills ports with the service's ports that take MIDI in (inputs) or give it out,
     // in its order; false when the service did not answer.
     using List = std::function<bool(bool inputs, std::vector<std::string>& ports)>;
