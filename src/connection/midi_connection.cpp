@@ -10,47 +10,6 @@
 #include "port_scan.h"
 
 namespace {
-// Builds a T (RtMidiIn or RtMidiOut) with api or, when that is UNSPECIFIED, with the
-// first compiled API that opens (telling once when none does): ALSA wherever the
-// sequencer exists, even while it lists no port, else JACK. It reports errors through
-// onMidiReport instead of throwing; null on failure.
-template <class T, class... Args>
-std::unique_ptr<T> build(RtMidi::Api api, const std::string& clientName, Args... args) {
-    quietLibraries();
-#ifdef ZU_SERVICE_LIBRARIES
-    static const bool quietServices = (quietJack(), quietAlsa(), true);
-    (void)quietServices;
-#endif
-    std::vector<RtMidi::Api> apis{api};
-    if (api == RtMidi::UNSPECIFIED) RtMidi::getCompiledApi(apis);
-    std::string why = "no MIDI API is compiled in";
-    for (RtMidi::Api each : apis) {
-        try {
-            auto made = std::make_unique<T>(each, clientName, args...);
-            made->setErrorCallback(onMidiReport);
-            return made;
-        } catch (const RtMidiError& e) {
-            why = e.getMessage();
-        }
-    }
-    static std::atomic<bool> told{false};
-    if (api == RtMidi::UNSPECIFIED && !told.exchange(true)) {
-        printf("MIDI is not available, running without it: %s\n", why.c_str());
-        fflush(stdout);
-    }
-    return nullptr;
-}
-
-// Opens obj's port unconnected (index -1) or onto the service's port index.
-bool openOn(RtMidi& obj, int index, const std::string& name) {
-    MidiReportWatch watch;
-    if (index < 0)
-        obj.openVirtualPort(name);
-    else
-        obj.openPort(static_cast<unsigned>(index), name);
-    return !watch.errored();
-}
-
 std::unique_ptr<ServiceWatch> watchFor(RtMidi::Api api) {
 #ifdef ZU_WATCHES
     if (api == RtMidi::UNIX_JACK) return makeJackWatch();
@@ -125,6 +84,10 @@ void MidiConnection::start(const Port& out, const Port& in) {
     clients_[1] = in.client;
     onConnectionThread(
         [this] {
+#ifdef ZU_SERVICE_LIBRARIES
+            quietJack(); // before their first client
+            quietAlsa();
+#endif
             PortCheck outFound = openPort(output_);
             if (!outFound.opened) print("Could not open MIDI out port ");
             PortCheck inFound = openPort(input_);

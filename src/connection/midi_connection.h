@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "midi_inbox.h"
+#include "../midi/midi_inbox.h"
 #include "port_keeper.h"
 
 class MidiConnection {
