@@ -20,8 +20,10 @@ drop() { # drop WORD LIST...: the list without WORD
     for x; do [ "$x" = "$w" ] || printf '%s ' "$x"; done
 }
 say() { mkdir -p "$(dirname "$log")" && echo "reaper $$ $(date +%T): $*" >>"$log"; }
-started() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
-alive() { [ "$(started "$1")" = "$2" ]; }
+alive() { # alive PID START: that very process runs and is no zombie
+    s=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1,20)
+    [ "${s#* }" = "$2" ] && [ "${s%% *}" != Z ]
+}
 
 while read -r kind arg start; do
     case $kind in
