@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -22,6 +23,7 @@ const Millis START_TIMEOUT(15000);
 // Xvfb reads its keymaps and fonts first: slow from a cold disk, or in an emulated machine.
 const Millis XVFB_START_TIMEOUT(60000);
 const Millis STOP_GRACE(8000);
+const Millis PEEK_LIMIT(5000);
 const char* PIPEWIRE_LIBJACK_DIR = "/usr/lib/x86_64-linux-gnu/pipewire-0.3/jack";
 
 bool exists(const std::string& path) {
@@ -38,14 +40,19 @@ void quietJack() {
 }
 
 // A client without ports, for looking at the server; closed when it goes out of scope.
+// A busy server may turn a new client away: a patient Peek tries again for a while.
 class Peek {
   public:
-    explicit Peek(const std::string& server) {
+    explicit Peek(const std::string& server, bool patient = true) {
         quietJack();
-        jack_status_t status;
-        client_ = jack_client_open("zu-test-peek",
-                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                                   &status, server.c_str());
+        auto open = [&] {
+            jack_status_t status;
+            client_ = jack_client_open(
+                "zu-test-peek", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                &status, server.c_str());
+            return client_ != nullptr;
+        };
+        if (!open() && patient) waitUntil(open, PEEK_LIMIT, Millis(100), "a JACK client to look");
     }
     ~Peek() {
         if (client_) jack_client_close(client_);
@@ -228,7 +235,7 @@ void JackServer::start() {
 }
 
 bool JackServer::reachable() const {
-    return Peek(name_).get() != nullptr;
+    return Peek(name_, false).get() != nullptr;
 }
 
 bool JackServer::stop() {
@@ -271,7 +278,9 @@ PortGraph JackServer::graph() const {
 
 bool JackServer::connect(const std::string& from, const std::string& to) const {
     Peek peek(name_);
-    return peek.get() && jack_connect(peek.get(), from.c_str(), to.c_str()) == 0;
+    if (!peek.get()) return false;
+    int r = jack_connect(peek.get(), from.c_str(), to.c_str());
+    return r == 0 || r == EEXIST;
 }
 
 Environment JackServer::clientEnvironment(Environment base) const {
