@@ -146,19 +146,32 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
     return found;
 }
 
-// What a scan sees. The list of inputs comes from a new object each time, so that a
-// service that went shows; the outputs' lister is kept while the service answers.
-bool MidiConnection::list(bool inputs, std::vector<std::string>& ports) {
-    MidiReportWatch answer;
-    std::unique_ptr<RtMidiOut> out = inputs ? build<RtMidiOut>(api_, "zu-scan") : nullptr;
-    if (!inputs && !outputsLister_) outputsLister_ = build<RtMidiIn>(api_, "zu-scan");
-    RtMidi* lister = inputs ? static_cast<RtMidi*>(out.get()) : outputsLister_.get();
-    ports.clear();
+namespace {
+std::vector<std::string> names(RtMidi* lister) {
+    std::vector<std::string> ports;
     for (unsigned i = 0, n = lister ? lister->getPortCount() : 0; i < n; ++i)
         ports.push_back(lister->getPortName(i));
-    if (lister && !answer.reported()) return true;
-    neverClose(outputsLister_.release()); // perhaps a client of a service that died
-    return false;
+    return ports;
+}
+} // namespace
+
+// What a scan sees, through listers kept while the service answers. One of a service
+// that died lists what was, so every fourth look a new one asks the service itself.
+bool MidiConnection::list(bool inputs, std::vector<std::string>& ports) {
+    MidiReportWatch answer;
+    std::unique_ptr<RtMidiOut> fresh;
+    if (inputs && ++looks_ % 4 == 0) fresh = build<RtMidiOut>(api_, "zu-scan");
+    if (!outputsLister_) outputsLister_ = build<RtMidiIn>(api_, "zu-scan");
+    if (!inputsLister_) inputsLister_ = build<RtMidiOut>(api_, "zu-scan");
+    RtMidi* lister = fresh    ? fresh.get()
+                     : inputs ? static_cast<RtMidi*>(inputsLister_.get())
+                              : outputsLister_.get();
+    ports = names(lister);
+    bool answered = lister && !answer.reported();
+    if (answered && (!fresh || names(inputsLister_.get()) == ports)) return answered;
+    neverClose(outputsLister_.release()); // clients of a service that died, perhaps
+    neverClose(inputsLister_.release());
+    return answered;
 }
 
 // Opens p's port (openOn): the first time on the object built at start; unconnected

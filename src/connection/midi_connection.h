@@ -77,6 +77,8 @@ class MidiConnection {
     RtMidi::Api api_ = RtMidi::UNSPECIFIED; // the service both ports use
     std::unique_ptr<RtMidiIn> midiIn_;
     bool inFresh_ = false;                    // midiIn_ was built and not opened yet
-    std::unique_ptr<RtMidiIn> outputsLister_; // for PortScan
+    std::unique_ptr<RtMidiIn> outputsLister_; // PortScan's
+    std::unique_ptr<RtMidiOut> inputsLister_;
+    unsigned looks_ = 0;
     std::unique_ptr<Keeping> keeper_;
 };
