@@ -138,40 +138,11 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
             wake_.notify_one();
         });
     else if (!keeper_)
-        keeper_ = std::make_unique<PortScan>(
-            [this](bool inputs, std::vector<std::string>& ports) { return list(inputs, ports); });
+        keeper_ = std::make_unique<PortScan>(api_);
     p.open = [this, &p](int index) { return openObject(p, index); };
     p.drop = [this, &p] { drop(p); };
     keeper_->attach(p, found);
     return found;
-}
-
-namespace {
-std::vector<std::string> names(RtMidi* lister) {
-    std::vector<std::string> ports;
-    for (unsigned i = 0, n = lister ? lister->getPortCount() : 0; i < n; ++i)
-        ports.push_back(lister->getPortName(i));
-    return ports;
-}
-} // namespace
-
-// What a scan sees, through listers kept while the service answers. One of a service
-// that died lists what was, so every fourth look a new one asks the service itself.
-bool MidiConnection::list(bool inputs, std::vector<std::string>& ports) {
-    MidiReportWatch answer;
-    std::unique_ptr<RtMidiOut> fresh;
-    if (inputs && ++looks_ % 4 == 0) fresh = build<RtMidiOut>(api_, "zu-scan");
-    if (!outputsLister_) outputsLister_ = build<RtMidiIn>(api_, "zu-scan");
-    if (!inputsLister_) inputsLister_ = build<RtMidiOut>(api_, "zu-scan");
-    RtMidi* lister = fresh    ? fresh.get()
-                     : inputs ? static_cast<RtMidi*>(inputsLister_.get())
-                              : outputsLister_.get();
-    ports = names(lister);
-    bool answered = lister && !answer.reported();
-    if (answered && (!fresh || names(inputsLister_.get()) == ports)) return answered;
-    neverClose(outputsLister_.release()); // clients of a service that died, perhaps
-    neverClose(inputsLister_.release());
-    return answered;
 }
 
 // Opens p's port (openOn): the first time on the object built at start; unconnected

@@ -52,7 +52,6 @@ class MidiConnection {
     void loop();
     PortCheck openPort(KeptPort& p);
     bool openObject(KeptPort& p, int index);
-    bool list(bool inputs, std::vector<std::string>& ports);
     void drop(KeptPort& p);
     void sendAll(std::shared_ptr<Outlet> o);
     bool stopSender(const std::shared_ptr<Outlet>& o, Clock::time_point deadline);
@@ -76,9 +75,6 @@ class MidiConnection {
     std::string clients_[2];                // output's, input's
     RtMidi::Api api_ = RtMidi::UNSPECIFIED; // the service both ports use
     std::unique_ptr<RtMidiIn> midiIn_;
-    bool inFresh_ = false;                    // midiIn_ was built and not opened yet
-    std::unique_ptr<RtMidiIn> outputsLister_; // PortScan's
-    std::unique_ptr<RtMidiOut> inputsLister_;
-    unsigned looks_ = 0;
+    bool inFresh_ = false; // midiIn_ was built and not opened yet
     std::unique_ptr<Keeping> keeper_;
 };
