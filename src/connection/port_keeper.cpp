@@ -17,6 +17,8 @@ constexpr Millis PORT_SHOWS(2000);
 // A client that goes while the whole service shuts down is no removal of its own, and
 // a disconnection shows after this whether its ports went with it.
 constexpr Millis SETTLES(200);
+// How long a removed port counts as gone while the service still lists it.
+constexpr Millis GONE_FOR(1000);
 
 // The peer of own in c; empty when c does not touch own.
 std::string peerIn(const PortChange& c, const std::string& own) {
@@ -28,11 +30,22 @@ std::string peerIn(const PortChange& c, const std::string& own) {
 PortKeeper::PortKeeper(std::unique_ptr<ServiceWatch> watch, ServiceWatch::Signal signal)
     : watch_(std::move(watch)), signal_(std::move(signal)) {}
 
+std::set<std::string> PortKeeper::gone() {
+    std::set<std::string> names;
+    Clock::time_point now = Clock::now();
+    for (auto it = gone_.begin(); it != gone_.end();)
+        if (now - it->second < GONE_FOR)
+            names.insert((it++)->first);
+        else
+            it = gone_.erase(it);
+    return names;
+}
+
 std::vector<std::string> PortKeeper::others(bool inputs) {
     std::set<std::string> own;
     for (const KeptPort* p : ports_)
         if (!p->fullName.empty()) own.insert(p->fullName);
-    return othersOf(watch_->ports(inputs), own, gone_);
+    return othersOf(watch_->ports(inputs), own, gone());
 }
 
 void PortKeeper::attach(KeptPort& port, PortCheck& found) {
@@ -52,7 +65,7 @@ void PortKeeper::attach(KeptPort& port, PortCheck& found) {
 void PortKeeper::open(KeptPort& p) {
     p.live = false;
     p.fullName.clear();
-    p.before = othersOf(watch_->ports(p.input), {}, gone_);
+    p.before = othersOf(watch_->ports(p.input), {}, gone());
     if (!p.open || !p.open(-1)) return; // tried again at the next step
     p.needsOpen = false;
     p.restore = p.peers;
@@ -118,12 +131,12 @@ void PortKeeper::takeChanges() {
     for (PortChange& c : watch_->changes()) {
         if (c.kind == PortChange::ADDED) gone_.erase(c.from);
         if (c.kind == PortChange::REMOVED) {
-            gone_.insert(c.from);
+            gone_[c.from] = now;
             settle([&c](const PortChange& u) { return u.from == c.from || u.to == c.from; });
             for (KeptPort* p : ports_)
                 if (p->peers.count(c.from)) wentAway(*p, c.from);
         }
-        if (c.kind == PortChange::UNDONE && !gone_.count(c.from) && !gone_.count(c.to))
+        if (c.kind == PortChange::UNDONE && !gone().count(c.from) && !gone().count(c.to))
             undone_.emplace_back(now + SETTLES, c);
         if (c.kind != PortChange::MADE) continue;
         settle([&c](const PortChange& u) { return u.from == c.from && u.to == c.to; });
@@ -154,7 +167,7 @@ void PortKeeper::reopenRemoved() {
     removalDue_ = {};
     for (KeptPort* p : ports_) {
         if (p->fullName.empty() ||
-            (!gone_.count(p->fullName) && has(watch_->ports(p->input), p->fullName)))
+            (!gone().count(p->fullName) && has(watch_->ports(p->input), p->fullName)))
             continue;
         say("zu's MIDI port \"" + p->name + "\" was removed by the service; zu opened it again.");
         open(*p);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -82,8 +83,11 @@ class PortKeeper : public Keeping {
     bool open_ = false;              // the watching client is open
     bool lost_ = false;              // lost the service since it last answered
     Clock::time_point removalDue_{}; // a client went: look for zu's then
-    std::set<std::string> gone_;     // removed and not added since, however listed
-    // Disconnections waiting to show whether the user made them: not if a port of theirs
+    // Removed and not added since: not there for a while, however listed. A service
+    // that fails to tell of a port's return is believed again after that.
+    std::map<std::string, Clock::time_point> gone_;
+    std::set<std::string>
+    gone(); // Disconnections waiting to show whether the user made them: not if a port of theirs
     // goes, or they are made again, before they settle.
     std::vector<std::pair<Clock::time_point, PortChange>> undone_;
 };
