@@ -9,13 +9,13 @@
 #include "../midi/midi_advice.h"
 #include "../midi/midi_connection.h"
 #include "display.h"
+#include "platform.h"
 #include "shell.h"
 
 namespace {
 // Without a window or renderer nothing can be shown or drawn safely.
 [[noreturn]] void cannotStart(const char* what) {
-    printf("\nzu cannot start: %s: %s\n", what, SDL_GetError());
-    fflush(stdout);
+    tellFatal("\nzu cannot start: %s: %s\n", what, SDL_GetError());
     SDL_Quit();
     exit(1);
 }
@@ -39,6 +39,7 @@ void setGlAttributes() {
 } // namespace
 
 int main(int, char**) {
+    connectOutput();
     srand(static_cast<unsigned>(time(nullptr)));
     MidiOutput midiOut("RtMidi Output Client");
 
@@ -68,8 +69,7 @@ int main(int, char**) {
     }
     font = TTF_OpenFont(FONT_FILE, 18);
     if (!font) {
-        printf("Could not load font\n");
-        fflush(stdout);
+        tellFatal("Could not load font\n");
         exit(1);
     }
     int W = 0, H = 0;
