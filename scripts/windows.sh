@@ -100,6 +100,8 @@ Libs: -L\${prefix}/lib -lSDL2_ttf
 Libs.private: -lfreetype
 Cflags: -I\${prefix}/include/SDL2
 EOF
+    # RtMidi's names the thread library (which -pthread brings, static) but not WinMM.
+    sed -i 's/^Libs.private:.*/Libs.private: -lwinmm/' "$deps/lib/pkgconfig/rtmidi.pc"
     echo "Building GoogleTest"
     cmake_cross /usr/src/googletest "$work/b-gtest" -Dgtest_disable_pthreads=OFF
     cp "$ft/LICENSE.TXT" "$deps/licenses/freetype-LICENSE.txt"
