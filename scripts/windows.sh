@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # zu for Windows, cross-built on Debian 12 from Debian's own source packages:
 #   scripts/windows.sh [zip]  installs mingw-w64 and Wine when missing, builds SDL2,
-#                             SDL2_ttf, freetype, RtMidi (WinMM) and GoogleTest for Windows
-#                             once (kept in ~/.cache/zu-windows, one folder per set of
+#                             SDL2_ttf, freetype, HarfBuzz (which lays out text as the
+#                             Linux build's SDL2_ttf does), RtMidi (WinMM) and GoogleTest
+#                             for Windows once (in ~/.cache/zu-windows, a folder per set of
 #                             versions), then zu.exe, and packs
 #                             build-windows/zu-VERSION-windows-x64.zip
 #   scripts/windows.sh test   the zip, then every test labelled windows, under Wine
@@ -70,21 +71,25 @@ build_deps() {
     local work=$deps.work
     rm -rf "$work" "$deps"
     mkdir -p "$work" "$deps/licenses"
-    (cd "$work" && apt-get "${apt[@]}" source -qq freetype="${versions[freetype]}" \
-        libsdl2="${versions[libsdl2]}" libsdl2-ttf="${versions[libsdl2-ttf]}" \
-        rtmidi="${versions[rtmidi]}" >fetch.log 2>&1) || { cat "$work/fetch.log"; exit 1; }
-    local ft sdl ttf rt
-    ft=$(ls -d "$work"/freetype-*/) sdl=$(ls -d "$work"/libsdl2-2*/)
-    ttf=$(ls -d "$work"/libsdl2-ttf-*/) rt=$(ls -d "$work"/rtmidi-*/)
+    local p wanted=()
+    for p in "${!versions[@]}"; do wanted+=("$p=${versions[$p]}"); done
+    (cd "$work" && apt-get "${apt[@]}" source -qq "${wanted[@]}" >fetch.log 2>&1) ||
+        { cat "$work/fetch.log"; exit 1; }
+    local ft hb sdl ttf rt
+    ft=$(ls -d "$work"/freetype-*/) hb=$(ls -d "$work"/harfbuzz-*/)
+    sdl=$(ls -d "$work"/libsdl2-2*/) ttf=$(ls -d "$work"/libsdl2-ttf-*/)
+    rt=$(ls -d "$work"/rtmidi-*/)
     echo "Building freetype"
     cmake_cross "$ft" "$work/b-freetype" -DFT_DISABLE_ZLIB=ON -DFT_DISABLE_BZIP2=ON \
         -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON
+    echo "Building HarfBuzz"
+    cmake_cross "$hb" "$work/b-harfbuzz" -DHB_HAVE_FREETYPE=ON -DHB_BUILD_SUBSET=OFF
     echo "Building SDL2"
     cmake_cross "$sdl" "$work/b-sdl2" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF \
         -DSDL_AUDIO=OFF -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF \
         -DSDL_POWER=OFF -DSDL_VULKAN=OFF
     echo "Building SDL2_ttf"
-    cmake_cross "$ttf" "$work/b-ttf" -DSDL2TTF_SAMPLES=OFF -DSDL2TTF_HARFBUZZ=OFF \
+    cmake_cross "$ttf" "$work/b-ttf" -DSDL2TTF_SAMPLES=OFF -DSDL2TTF_HARFBUZZ=ON \
         -DSDL2TTF_VENDORED=OFF
     echo "Building RtMidi"
     cmake_cross "$rt" "$work/b-rtmidi" -DRTMIDI_API_WINMM=ON -DRTMIDI_API_JACK=OFF \
@@ -97,7 +102,7 @@ Description: TrueType fonts for SDL2
 Version: ${versions[libsdl2-ttf]%%+*}
 Requires: sdl2
 Libs: -L\${prefix}/lib -lSDL2_ttf
-Libs.private: -lfreetype
+Libs.private: -lharfbuzz -lfreetype
 Cflags: -I\${prefix}/include/SDL2
 EOF
     # RtMidi's names the thread library (which -pthread brings, static) but not WinMM.
@@ -106,6 +111,7 @@ EOF
     cmake_cross /usr/src/googletest "$work/b-gtest" -Dgtest_disable_pthreads=OFF
     cp "$ft/LICENSE.TXT" "$deps/licenses/freetype-LICENSE.txt"
     cp "$ft/docs/FTL.TXT" "$deps/licenses/freetype-FTL.txt"
+    cp "$hb/COPYING" "$deps/licenses/HarfBuzz-COPYING.txt"
     cp "$sdl/LICENSE.txt" "$deps/licenses/SDL2-LICENSE.txt"
     cp "$ttf/LICENSE.txt" "$deps/licenses/SDL2_ttf-LICENSE.txt"
     cp "$rt/LICENSE" "$deps/licenses/RtMidi-LICENSE.txt"
@@ -119,30 +125,34 @@ EOF
 install_packages "${PKGS[@]}"
 private_apt
 declare -A versions
-for p in freetype libsdl2 libsdl2-ttf rtmidi; do
+for p in freetype harfbuzz libsdl2 libsdl2-ttf rtmidi; do
     versions[$p]=$(source_version "$p")
     [ -n "${versions[$p]}" ] || { echo "no source package $p" >&2; exit 1; }
 done
 compiler=$(x86_64-w64-mingw32-g++-posix -dumpfullversion)
-key=$(printf '%s\n' "$recipe" "$compiler" "${versions[@]}" | sha1sum | cut -c1-12)
+key=$(for p in "${!versions[@]}"; do echo "$p=${versions[$p]}"; done | sort |
+    cat - <(echo "$recipe $compiler") | sha1sum | cut -c1-12)
 deps=$cache/deps-$key
 if [ -f "$deps/done" ]; then
     echo "Libraries from the cache: $deps"
 else
-    echo "Building the libraries into $deps (freetype ${versions[freetype]}," \
-        "SDL2 ${versions[libsdl2]}, SDL2_ttf ${versions[libsdl2-ttf]}, RtMidi ${versions[rtmidi]})"
+    echo "Building the libraries into $deps:" \
+        "$(for p in "${!versions[@]}"; do echo -n " $p ${versions[$p]}"; done)"
     build_deps
     touch "$deps/done"
 fi
 
 echo "Building zu.exe in $out"
-cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZU_WINDOWS_DEPS="$deps" \
-    -DCMAKE_BUILD_TYPE=Release >"$out.log"
+mkdir -p "$out"
+log=$out/windows.log
+# A cache folder of another key leaves its pkg-config answers behind: ask again.
+rm -f "$out/CMakeCache.txt"
 targets=(zu_zip)
 [ "$mode" = test ] && targets+=(unit_tests)
-cmake --build "$out" -j "$jobs" --target "${targets[@]}" >>"$out.log" ||
-    { tail -n 40 "$out.log"; exit 1; }
-ls "$out"/zu-*-windows-x64.zip
+{ cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZU_WINDOWS_DEPS="$deps" \
+    -DCMAKE_BUILD_TYPE=Release && cmake --build "$out" -j "$jobs" --target "${targets[@]}"; } \
+    >"$log" 2>&1 || { tail -n 40 "$log"; exit 1; }
+ls -l "$out"/zu-*-windows-x64.zip
 
 [ "$mode" = test ] || exit 0
-tests/windows/run.sh "$out"
+exec tests/windows/run.sh "$out"
