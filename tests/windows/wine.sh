@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a prefix of zu's own (CMake's cross-compiling
 # emulator, see cmake/mingw-w64.cmake, and the Windows tests): ZU_WINEPREFIX, else
-# ~/.cache/zu-windows/wine. The first run sets the prefix up (about half a minute);
+# wine in scripts/windows.sh's cache (ZU_WINDOWS_CACHE, else ~/.cache/zu-windows). The first run sets the prefix up (about half a minute);
 # runs that come meanwhile wait for it.
 set -euo pipefail
-export WINEPREFIX=${ZU_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/zu-windows/wine}
+cache=${ZU_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zu-windows}
+export WINEPREFIX=${ZU_WINEPREFIX:-$cache/wine}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer and no menu entries: none of that is needed here.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
