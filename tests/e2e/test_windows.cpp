@@ -1,8 +1,6 @@
 // zu.exe of the Windows build under Wine, on the private X server with SDL's software
 // renderer: the window a Windows user meets. Wine lists no MIDI device here, so zu
 // runs with the messages for missing ports.
-#include <X11/Xatom.h>
-
 #include <chrono>
 #include <cstdio>
 
@@ -49,19 +47,6 @@ class WindowsZu : public ZuTest {
     void expectQuickExit(Clock::time_point asked, const char* how) {
         expectExit(0);
         printf("zu.exe ended %.2f s after %s\n", secondsSince(asked), how);
-    }
-    // What a window manager sends when its close button is clicked (Xvfb has none).
-    void clickCloseButton() {
-        Display* d = x->display();
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(d, window, False, NoEventMask, &e);
-        XFlush(d);
     }
     // Presses, waits for the inverted value, lets go and returns what it shows then.
     Snapshot trigger(const std::function<void(bool down)>& press, const char* what) {
@@ -127,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Renderer, WindowsPicture, ::testing::Values("software",
 TEST_F(WindowsZu, TheCloseButtonEndsIt) {
     ASSERT_NO_FATAL_FAILURE(start());
     Clock::time_point asked = Clock::now();
-    clickCloseButton();
+    requestClose();
     expectQuickExit(asked, "the close button");
 }
 
