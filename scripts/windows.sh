@@ -20,7 +20,7 @@ toolchain=$root/cmake/mingw-w64.cmake
 recipe=1
 
 PKGS=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      wine wine64 cmake make pkg-config python3 python3-glad dpkg-dev zip
+      wine wine64 cmake make pkg-config python3 python3-glad dpkg-dev zip unzip
       googletest)
 
 install_packages() {
@@ -122,6 +122,11 @@ EOF
     rm -rf "$work"
 }
 
+case "$mode" in
+zip) ;;
+test) scripts/install-deps.sh test ;; # the Linux build drives zu.exe in the tests
+*) echo "usage: scripts/windows.sh [zip|test]" >&2; exit 2 ;;
+esac
 install_packages "${PKGS[@]}"
 private_apt
 declare -A versions
