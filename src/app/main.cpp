@@ -2,31 +2,64 @@
 #include <glad/gl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-#include "../midi/midi_advice.h"
-#include "../midi/midi_connection.h"
+#include "../connection/midi_connection.h"
 #include "display.h"
 #include "platform.h"
 #include "shell.h"
 
 namespace {
-// Without a window or renderer nothing can be shown or drawn safely.
-[[noreturn]] void cannotStart(const char* what) {
-    tellFatal("\nzu cannot start: %s: %s\n", what, SDL_GetError());
+using MidiClock = MidiConnection::Clock;
+// How long start-up waits for the MIDI service before the window goes on without it.
+constexpr std::chrono::seconds MIDI_START_LIMIT(3);
+
+// Ends zu with status; a closing still waiting in a MIDI service that stopped answering
+// must not meet libjack's own teardown at exit.
+[[noreturn]] void leave(MidiConnection& midi, int status) {
+    fflush(stdout);
     SDL_Quit();
-    exit(1);
+    if (!midi.close()) _exit(status);
+    exit(status);
+}
+
+// Without a window or renderer nothing can be shown or drawn safely.
+[[noreturn]] void cannotStart(MidiConnection& midi, const char* what) {
+    tellFatal("\nzu cannot start: %s: %s\n", what, SDL_GetError());
+    leave(midi, 1);
 }
 
 // A window that nobody can see leaves nothing to do.
-int noDisplay() {
+[[noreturn]] void noDisplay(MidiConnection& midi) {
     printf("zu cannot start: there is no display to open its window on. Start zu from your "
            "desktop session (over ssh: ssh -X), or check DISPLAY.\n");
-    fflush(stdout);
-    SDL_Quit();
-    return 1;
+    leave(midi, 1);
+}
+
+// Whether the user asked to quit meanwhile: the frame loop takes the request.
+bool quitAsked() {
+    SDL_PumpEvents();
+    if (SDL_HasEvent(SDL_QUIT)) return true;
+    SDL_Event keys[32];
+    int n = SDL_PeepEvents(keys, 32, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_KEYDOWN);
+    for (int i = 0; i < n; ++i)
+        if (keys[i].key.keysym.sym == SDLK_q) return true;
+    return false;
+}
+
+// Waits for the MIDI ports until deadline, or until the user asks to quit.
+void awaitMidi(MidiConnection& midi, MidiClock::time_point deadline) {
+    while (!midi.started(std::min(deadline, MidiClock::now() + std::chrono::milliseconds(20)))) {
+        if (quitAsked()) return;
+        if (MidiClock::now() < deadline) continue;
+        printf("zu's MIDI service is not answering: zu plays on without MIDI and connects when "
+               "it answers.\n");
+        fflush(stdout);
+        return;
+    }
 }
 
 void setGlAttributes() {
@@ -41,28 +74,29 @@ void setGlAttributes() {
 int main(int, char**) {
     connectOutput();
     srand(static_cast<unsigned>(time(nullptr)));
-    MidiOutput midiOut("RtMidi Output Client");
+    // Never destroyed: a closing left waiting in a stalled MIDI service may still reach it.
+    MidiConnection& midi = *new MidiConnection(MidiCC::inbox);
 
     Generator gen;
     CCPair incomingCC{-1, 0};
-    gen.sendControlChange = [&gen, &midiOut] {
+    gen.sendControlChange = [&gen, &midi] {
         fill_control_change(gen.ccMessage, gen.channel, gen.ccNumber, gen.currentValue);
-        midiOut.send(gen.ccMessage);
+        midi.send(gen.ccMessage);
     };
 
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         printf("dolek could not be initialized: %s", SDL_GetError());
-        cannotStart("no video");
+        cannotStart(midi, "no video");
     }
-    if (windowUnseen(SDL_GetCurrentVideoDriver(), getenv("SDL_VIDEODRIVER"))) return noDisplay();
+    if (windowUnseen(SDL_GetCurrentVideoDriver(), getenv("SDL_VIDEODRIVER"))) noDisplay(midi);
     setGlAttributes();
     SDL_Window* window =
         SDL_CreateWindow("zu", 20, 20, 88, 280, SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN);
-    if (!window) cannotStart("no window");
+    if (!window) cannotStart(midi, "no window");
     SDL_GLContext context = SDL_GL_CreateContext(window);
     bool glLoaded = context && gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress));
     renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
-    if (!renderer) cannotStart("no renderer");
+    if (!renderer) cannotStart(midi, "no renderer");
     if (TTF_Init() == -1) {
         printf("Could not initailize font renderer, error: %s\n", SDL_GetError());
         fflush(stdout);
@@ -70,15 +104,14 @@ int main(int, char**) {
     font = TTF_OpenFont(FONT_FILE, 18);
     if (!font) {
         tellFatal("Could not load font\n");
-        exit(1);
+        leave(midi, 1);
     }
     int W = 0, H = 0;
     SDL_GetWindowSize(window, &W, &H);
-    midiOut.openPort(0, "RtMidi Output");
+    midi.start({"RtMidi Output Client", "RtMidi Output", 0},
+               {"RtMidi Input Client", "RtMidi Input", 1});
+    awaitMidi(midi, MidiClock::now() + MIDI_START_LIMIT);
     gen.ccMessage = {128, 0, 0};
-    MidiCC::lockController();
-    adviseOnMidi(midiOut.found(), MidiCC::inputFound);
-    MidiConnection::get().keep();
     Panel panel(gen, W, H);
     if (glLoaded && SDL_GL_GetCurrentContext()) // a GL call needs a current context
         glViewport(0, 0, 88, 280);
@@ -99,12 +132,5 @@ int main(int, char**) {
     SDL_DestroyRenderer(renderer); // the renderer goes before its window
     if (context) SDL_GL_DeleteContext(context);
     SDL_DestroyWindow(window);
-    SDL_Quit();
-    // A closing still waiting in a MIDI service that stopped answering must not meet
-    // libjack's own teardown at exit.
-    if (!MidiConnection::get().close()) {
-        fflush(stdout);
-        _exit(0);
-    }
-    return 0;
+    leave(midi, 0);
 }

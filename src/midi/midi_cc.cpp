@@ -8,7 +8,7 @@
 #include "../widgets/dialog.h"
 
 // Built before main, in this order.
-MidiInbox& MidiCC::inbox = MidiConnection::get().inbox;
+MidiInbox MidiCC::inbox;
 std::vector<unsigned char> MidiCC::controllerCCMessage;
 CtrlMidiCCList MidiCC::ctrlList;
 std::future<int> MidiCC::setControllerTask = std::async(std::launch::async, [] { return -1; });
@@ -22,7 +22,6 @@ std::atomic<bool> MidiCC::doneCC{false};
 std::atomic<bool> MidiCC::listenCC{false};
 Dialog* MidiCC::dlgCC = nullptr;
 std::function<void(int, int)> MidiCC::pairChanged;
-PortCheck MidiCC::inputFound;
 
 namespace {
 // Destroyed before the task handles: a process that exits from inside the frame
@@ -50,13 +49,6 @@ bool listenIntake(const std::vector<unsigned char>& msg, int& number, int& value
     number = msg[1];
     value = msg[2];
     return true;
-}
-
-void MidiCC::lockController() {
-    inputFound = MidiConnection::get().openInput(1, "RtMidi Input Client", "RtMidi Input");
-    if (inputFound.listed > 0) return;
-    printf("No ports available!\n");
-    fflush(stdout);
 }
 
 bool MidiCC::poll() {

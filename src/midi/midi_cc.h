@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "../connection/midi_inbox.h"
 #include "ctrl_midi_cc_list.h"
-#include "midi_connection.h"
 
 class Dialog;
 
@@ -26,7 +26,7 @@ class MidiCC {
   public:
     static std::tuple<int, int> controllerCC;
     static std::atomic<bool> toSettingCC;
-    static MidiInbox& inbox; // what input port 1 received, for the tasks to take
+    static MidiInbox inbox; // what input port 1 received, for the tasks to take
     static volatile std::sig_atomic_t done;
     static std::vector<unsigned char> controllerCCMessage;
     static std::atomic<int> CCStatus; // 0 none, 1 learn task, 2 listen task
@@ -39,11 +39,7 @@ class MidiCC {
     // Called on the listen task with each pair it publishes that differs from the pair
     // before; set once before the first listen task starts. Must not block.
     static std::function<void(int number, int value)> pairChanged;
-    static PortCheck inputFound; // what lockController found
 
-    // Opens input port 1 on zu's MIDI connection; prints "No ports available!" when
-    // there are none; never throws.
-    static void lockController();
     // Starts the learn task.
     static void setController();
     // Starts the listen task, publishing into pair (which must outlive it).

@@ -4,7 +4,7 @@
 // Static objects may reach the MIDI service before main, so the server's name has to be in the
 // environment before any static object is built: a constructor of the highest
 // priority picks a name unique to this run. The server itself is started here,
-// before MidiCC::lockController() opens the port.
+// before zu's connection opens its ports.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "connection/midi_connection.h"
 #include "midi/midi_cc.h"
 #include "midi_peer.h"
 #include "pairing.h"
@@ -41,11 +42,15 @@ class MidiWorld : public ::testing::Environment {
     static MidiWorld* instance;
     std::unique_ptr<JackServer> jack;
     std::unique_ptr<MidiPeer> peer;
+    MidiConnection* midi = nullptr;
 
     void SetUp() override {
         jack = std::make_unique<JackServer>(getenv("JACK_DEFAULT_SERVER"));
         peer = std::make_unique<MidiPeer>("zu-peer");
-        MidiCC::lockController();
+        midi = new MidiConnection(MidiCC::inbox); // never destroyed, as in zu
+        midi->start({"RtMidi Output Client", "RtMidi Output", 0},
+                    {"RtMidi Input Client", "RtMidi Input", 1});
+        ASSERT_TRUE(midi->started(std::chrono::steady_clock::now() + LIMIT)) << "no MIDI ports";
         ASSERT_TRUE(waitUntil([&] { return !jack->connections(out1()).empty(); }, LIMIT))
             << "the input did not connect to the peer's out1";
         // A connection can be listed a moment before messages flow through it:
@@ -65,7 +70,7 @@ class MidiWorld : public ::testing::Environment {
     void TearDown() override {
         MidiCC::stop();
         // zu's clients go before the server does.
-        EXPECT_TRUE(MidiConnection::get().close()) << "a closing was left behind";
+        EXPECT_TRUE(!midi || midi->close()) << "a closing was left behind";
         peer.reset();
         if (jack) {
             EXPECT_TRUE(jack->stop()) << "jackd needed SIGKILL";
@@ -87,7 +92,7 @@ class MidiTasks : public ::testing::Test {
     CCPair incoming{-1, 0};
 
     void SetUp() override {
-        ASSERT_TRUE(MidiCC::inputFound.opened) << "no MIDI input port";
+        ASSERT_TRUE(MidiWorld::instance->midi) << "no MIDI connection";
         a.name = "A";
         a.draw();
         b.name = "B";

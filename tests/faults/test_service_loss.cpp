@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "connection/midi_connection.h"
 #include "fault_fixture.h"
-#include "midi/midi_connection.h"
 
 namespace zutest {
 namespace {
@@ -152,12 +152,47 @@ TEST_F(ServiceLoss, ServerStalledQStillQuits) {
     EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
 }
 
-// A private server, and the peer and a MidiOutput on it with a few messages delivered.
+// A server that does not answer while zu starts: the window comes all the same and q
+// ends zu; once the server answers, zu connects and r reaches the peer.
+class StartStalled : public FaultTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StartStalled, TheWindowComesAndTheServerIsJoinedWhenItAnswers) {
+    bool quitFirst = GetParam();
+    ASSERT_NO_FATAL_FAILURE(startMidi());
+    ASSERT_NO_FATAL_FAILURE(stallService());
+    waitForPeer = false;
+    long long start = monotonicMicros();
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    long long windowMs = (monotonicMicros() - start) / 1000;
+    printf("window %lld ms after start with the server stalled\n", windowMs);
+    RecordProperty("window_ms", static_cast<int>(windowMs));
+    EXPECT_TRUE(zu->waitForOutput("zu's MIDI service is not answering", MESSAGE_LIMIT))
+        << zu->output();
+    pointAtWindow();
+    if (quitFirst) {
+        x->tapKey(XK_q);
+        EXPECT_TRUE(zu->waitExit(EXIT_LIMIT)) << "q did not end zu while the server was stalled";
+        EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
+        return;
+    }
+    resumeService();
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the peer once the server answers";
+    quitAndExpectZero();
+}
+
+std::string stalledCase(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "QuitFirst" : "ThenAnswers";
+}
+INSTANTIATE_TEST_SUITE_P(Faults, StartStalled, ::testing::Values(false, true), stalledCase);
+
+// A private server, and the peer and zu's connection on it with a few messages delivered.
 // Declared first in a test, it goes last: the server is killed or stalled in each
 // test, so its name is freed after every client has gone, also when the test fails.
 struct OutputRig {
     std::unique_ptr<JackServer> jack;
     pid_t pid = -1;
+    MidiInbox inbox;
 
     OutputRig() {
         jack = std::make_unique<JackServer>(JackServer::uniqueName("zu-faults-out"));
@@ -174,16 +209,21 @@ struct OutputRig {
     void signal(int sig) {
         if (pid > 0 && jack->running()) ::kill(pid, sig);
     }
-    static bool openAndDeliver(MidiOutput& out, MidiPeer& peer) {
-        out.openPort(0, "RtMidi Output");
-        if (!out.isOpen()) return false;
+    // A connection is never destroyed, as in zu.
+    MidiConnection& connect() {
+        auto* c = new MidiConnection(inbox);
+        c->start({"zu-faults-out", "RtMidi Output", 0}, {"zu-faults-in", "RtMidi Input", 1});
+        return *c;
+    }
+    static bool deliver(MidiConnection& out, MidiPeer& peer) {
+        if (!out.started(std::chrono::steady_clock::now() + MESSAGE_LIMIT)) return false;
         for (unsigned char v = 0; v < 5; ++v)
             out.send({176, 1, v});
         return peer.waitForCount(5, MESSAGE_LIMIT);
     }
     // More than RtMidi's JACK buffer holds, so that a sender waits for the server.
     // With sendUs, adds the time spent in the sends themselves.
-    static void fill(MidiOutput& out, long long* sendUs = nullptr) {
+    static void fill(MidiConnection& out, long long* sendUs = nullptr) {
         for (int i = 0; i < 3000; ++i) {
             long long start = monotonicMicros();
             out.send({176, 2, static_cast<unsigned char>(i % 128)});
@@ -193,52 +233,50 @@ struct OutputRig {
     }
 };
 
-// MidiOutput in-process: once its server is killed, sends must stay cheap and
+// zu's connection in-process: once its server is killed, sends must stay cheap and
 // closing must not hang, whatever the sender thread is stuck in.
 TEST(OutputToDeadService, SendsAndCloseReturnPromptly) {
     OutputRig rig;
     ASSERT_GT(rig.pid, 0);
     auto peer = std::make_unique<MidiPeer>("zu-peer");
-    auto out = std::make_unique<MidiOutput>("zu-faults-out");
-    ASSERT_TRUE(OutputRig::openAndDeliver(*out, *peer)) << peer->receivedCount();
+    MidiConnection& out = rig.connect();
+    ASSERT_TRUE(OutputRig::deliver(out, *peer)) << peer->receivedCount();
 
     rig.signal(SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !rig.jack->running(); }, EXIT_LIMIT));
+    (void)peer.release(); // libjack crashes closing a client of a dead server, as zu knows
     long long sendUs = 0;
-    OutputRig::fill(*out, &sendUs);
+    OutputRig::fill(out, &sendUs);
     long long sendMs = sendUs / 1000;
     EXPECT_LT(sendMs, HANG_LIMIT.count()) << "3000 sends into a dead server waited for it";
-    EXPECT_GT(out->droppedCount(), 0u) << "a dead server cannot have taken everything";
 
     long long start = monotonicMicros();
-    out.reset();
+    out.close();
     long long closeMs = (monotonicMicros() - start) / 1000;
     EXPECT_LT(closeMs, HANG_LIMIT.count()) << "closing the output waited for the dead server";
     RecordProperty("send_ms", static_cast<int>(sendMs));
     RecordProperty("close_ms", static_cast<int>(closeMs));
 }
 
-// A sender left waiting inside a stalled service must not use the destroyed output
-// when the service resumes. The object's memory is overwritten the way a later
-// allocation would, so such a use shows.
-TEST(OutputToStalledService, ASenderLeftBehindNeverTouchesTheDestroyedOutput) {
+// Closing with a sender stuck in a stalled service gives up within its limit and says
+// so; the sender left behind finishes its send when the service resumes, safely.
+TEST(OutputToStalledService, CloseLeavesTheStuckSenderBehindSafely) {
     OutputRig rig;
     ASSERT_GT(rig.pid, 0);
     // In a child process: a fault here ends that process, not the test program.
     EXPECT_EXIT(
         {
             MidiPeer peer("zu-peer");
-            alignas(MidiOutput) static unsigned char storage[sizeof(MidiOutput)];
-            MidiOutput* out = new (storage) MidiOutput("zu-faults-out");
-            if (!OutputRig::openAndDeliver(*out, peer)) _exit(2);
+            MidiConnection& out = rig.connect();
+            if (!OutputRig::deliver(out, peer)) _exit(2);
             ::kill(rig.pid, SIGSTOP);
-            OutputRig::fill(*out);
+            OutputRig::fill(out);
             long long start = monotonicMicros();
-            out->~MidiOutput();
+            if (out.close()) _exit(4); // nothing was left behind: the stall was never met
             if (monotonicMicros() - start > HANG_LIMIT.count() * 1000) _exit(3);
-            memset(storage, 0xA5, sizeof storage);
             ::kill(rig.pid, SIGCONT);
-            std::this_thread::sleep_for(Millis(1000)); // a sender left behind wakes now
+            // The sender left behind wakes now and hands over what it held.
+            if (!peer.waitForCount(6, MESSAGE_LIMIT)) _exit(5);
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
@@ -267,6 +305,48 @@ TEST_P(PeersOnEachService, APeerThatGoesAndComesBackIsConnectedAgain) {
     quitAndExpectZero();
     EXPECT_EQ(1u, countOf(zu->output(), "zu sends to zu-peer:in again.\n")) << zu->output();
     EXPECT_EQ(1u, countOf(zu->output(), "zu listens to zu-peer:out1 again.\n")) << zu->output();
+}
+
+// A controller that is also the synth, on a loose cable: gone and back six times in
+// about two seconds, at any pace. A connection the user undid stays undone across
+// replugs until the user makes it again.
+TEST_P(PeersOnEachService, ALooseCableEndsConnectedAndTheUsersOwnDisconnectStays) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 20);
+    for (int pauseMs : {50, 150, 70, 130, 90, 110}) {
+        peer.reset();
+        std::this_thread::sleep_for(Millis(pauseMs)); // the cable's pace, not a wait for zu
+        peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
+    }
+    long long back = monotonicMicros();
+    ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+    long long againMs = (monotonicMicros() - back) / 1000;
+    printf("%s: connected again %lld ms after the last return\n", serviceName(service).c_str(),
+           againMs);
+    RecordProperty("connected_again_ms", static_cast<int>(againMs));
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the synth";
+    sendUntilReceived({176, 20, 127}, peer->receivedCount() + 1, "the pad paired before");
+
+    const std::string zuOut = "RtMidi Output Client:RtMidi Output", in = peerPort("in");
+    auto sendsToPeer = [&] {
+        for (const std::string& c : midi->connections(in))
+            if (c == zuOut) return true;
+        return false;
+    };
+    ASSERT_TRUE(midi->link(zuOut, in, false)) << "the user's disconnect";
+    ASSERT_TRUE(zu->waitForOutput("zu no longer sends to zu-peer:in: it was disconnected by hand.",
+                                  MESSAGE_LIMIT))
+        << zu->output();
+    const std::string again = "zu listens to zu-peer:out1 again.\n";
+    size_t agains = countOf(zu->output(), again);
+    peer.reset();
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER, midi->clientEnvironment());
+    ASSERT_TRUE(waitUntil([&] { return countOf(zu->output(), again) > agains; }, START_LIMIT))
+        << zu->output();
+    EXPECT_FALSE(sendsToPeer()) << "zu made again what the user undid";
+    ASSERT_TRUE(midi->link(zuOut, peerPort("in"), true)) << "the user's own connection";
+    EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the synth the user connected";
+    quitAndExpectZero();
 }
 
 // A synth and a controller that come after zu: connected by the start rules once there.

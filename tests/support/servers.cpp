@@ -259,6 +259,14 @@ Environment JackServer::clientEnvironment(Environment base) const {
     return base.set("JACK_DEFAULT_SERVER", name_).set("JACK_NO_START_SERVER", "1");
 }
 
+bool MidiService::link(const std::string& from, const std::string& to, bool made) const {
+    SpawnOptions o;
+    o.argv = {made ? "jack_connect" : "jack_disconnect", from, to};
+    o.env = clientEnvironment();
+    Process tool(o);
+    return tool.wait(START_TIMEOUT) && tool.exitCode() == 0;
+}
+
 PipeWireServer::PipeWireServer(const std::string& name)
     : MidiService(name), dir_(std::make_unique<TempDir>("zu-pipewire")) {
     chmod(dir_->path().c_str(), 0700);
@@ -437,6 +445,22 @@ std::vector<std::string> AlsaService::connections(const std::string& port) const
         break;
     }
     return out;
+}
+
+bool AlsaService::link(const std::string& from, const std::string& to, bool made) const {
+    std::vector<SeqPort> all = SeqPeek().ports();
+    std::vector<std::string> addresses;
+    for (const std::string& name : {from, to})
+        for (const SeqPort& p : all)
+            if (p.name == name)
+                addresses.push_back(std::to_string(p.addr.client) + ":" +
+                                    std::to_string(p.addr.port));
+    if (addresses.size() != 2) return false;
+    SpawnOptions o;
+    o.argv = {"aconnect", addresses[0], addresses[1]};
+    if (!made) o.argv.insert(o.argv.begin() + 1, "-d");
+    Process tool(o);
+    return tool.wait(START_TIMEOUT) && tool.exitCode() == 0;
 }
 
 std::string AlsaService::logPath() const {

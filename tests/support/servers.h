@@ -68,6 +68,9 @@ class MidiService {
     virtual std::vector<std::string> ports() const = 0;
     // The ports connected to port (full name "client:port").
     virtual std::vector<std::string> connections(const std::string& port) const = 0;
+    // Connects (made) or disconnects two ports by full name with the service's own tool,
+    // as a user does; true when the tool succeeded.
+    virtual bool link(const std::string& from, const std::string& to, bool made) const;
     // The full name of the port shortName of a client whose name starts with client
     // (a service may add a suffix to it); empty when there is none.
     std::string portOf(const std::string& client, const std::string& shortName) const;
@@ -160,6 +163,7 @@ class AlsaService : public MidiService {
     void restart() override {}
     std::vector<std::string> ports() const override;
     std::vector<std::string> connections(const std::string& port) const override;
+    bool link(const std::string& from, const std::string& to, bool made) const override;
     // No daemon's log: the ports and their connections as they are when asked.
     std::string logPath() const override;
     // No JACK or PipeWire server named; the test's peer uses ALSA.

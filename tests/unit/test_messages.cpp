@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "app/display.h"
-#include "midi/library_noise.h"
-#include "midi/midi_advice.h"
+#include "connection/library_noise.h"
+#include "connection/midi_advice.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ PortCheck jack(unsigned ports, bool opened) {
     PortCheck c;
     c.api = RtMidi::UNIX_JACK;
     c.answered = true;
-    c.ports = ports;
+    c.listed = c.others = ports;
     c.opened = opened;
     return c;
 }

@@ -1,8 +1,7 @@
 // Which ports zu connects to, over lists of names as JACK, PipeWire and ALSA give them.
 #include <gtest/gtest.h>
 
-#include "midi/port_rules.h"
-#include "midi/service_watch.h"
+#include "connection/port_rules.h"
 
 namespace {
 
@@ -27,9 +26,12 @@ TEST(PortRules, TheStartRuleCountsOtherClientsPortsOnly) {
          0,
          "RtMidi Output Client-01:RtMidi Output"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.picked, startRulePort(c.ports, zu, c.index))
+    for (const Case& c : cases) {
+        Names others = othersOf(c.ports, zu);
+        EXPECT_EQ(c.picked, c.index < others.size() ? others[c.index] : "")
             << ::testing::PrintToString(c.ports);
+    }
+    EXPECT_EQ(Names{"b:y"}, othersOf({"a:x", "b:y"}, zu, {"a:x"})) << "a port gone is no candidate";
 }
 
 TEST(PortRules, APortComesBackUnderItsNameOrWithItsClientNumberChanged) {
@@ -56,20 +58,6 @@ TEST(PortRules, APortComesBackUnderItsNameOrWithItsClientNumberChanged) {
     EXPECT_EQ("a:x", withoutClientNumber("a-12:x"));
     EXPECT_EQ("-1:x", withoutClientNumber("-1:x")) << "a name that is all number stays";
     EXPECT_EQ("a-b:x", withoutClientNumber("a-b:x"));
-}
-
-TEST(PortRules, OnlyADisconnectionTheUserMadeIsForgotten) {
-    const std::string zu = "RtMidi Input Client:RtMidi Input";
-    std::vector<PortChange> changes{{"pads:out", zu, false},
-                                    {"knobs:out", zu, false},
-                                    {"keys:out", zu, true},
-                                    {"other:out", "synth:in", false}};
-    // pads still there: the user undid it. knobs went with its client: kept.
-    EXPECT_EQ(std::set<std::string>{"pads:out"},
-              undoneByUser(zu, changes, {"pads:out", "keys:out", zu, "other:out", "synth:in"}));
-    EXPECT_TRUE(undoneByUser(zu, changes, {"pads:out", "knobs:out"}).empty())
-        << "zu's own port went: nothing the user did";
-    EXPECT_TRUE(undoneByUser("", changes, {"pads:out", zu}).empty()) << "a port not open yet";
 }
 
 } // namespace

@@ -16,22 +16,23 @@ struct PortCheck {
     RtMidi::Api api = RtMidi::UNSPECIFIED; // UNSPECIFIED: no object
     bool answered = false;                 // the MIDI service answered
     unsigned listed = 0;                   // ports RtMidi lists for it, zu's own included
-    unsigned ports = 0;                    // the same, other clients' only
+    unsigned others = 0;                   // the same, other clients' only
     bool opened = false;
 };
 
 enum WatchEvent : unsigned {
-    CHANGED = 1,     // ports or connections changed, or a wait ran out
+    CHANGED = 1,     // ports or connections changed
     LOST = 2,        // the service ended
     CLIENT_GONE = 4, // a client went: perhaps one of zu's
 };
 
+// What the service told, in its order.
 struct PortChange {
-    std::string from, to;
-    bool connected; // made, or undone
+    enum Kind { MADE, UNDONE, ADDED, REMOVED } kind;
+    std::string from, to; // MADE, UNDONE: the connection; ADDED, REMOVED: the port, in from
 };
 
-// Called from one thread only, but for what the service's threads hand over.
+// Used by the connection's thread; the service's threads only hand over.
 class ServiceWatch {
   public:
     using Signal = std::function<void(unsigned events)>;
@@ -43,18 +44,18 @@ class ServiceWatch {
     virtual bool open(const Signal& signal) = 0;
     // Closes the watching client, or only lets go of it where the service died.
     virtual void close(bool serviceGone) = 0;
-    // The ports that receive (receiving) or send, in the service's order.
-    virtual std::vector<std::string> ports(bool receiving) = 0;
+    // The ports that take MIDI in (inputs) or give it out, in the service's order.
+    virtual std::vector<std::string> ports(bool inputs) = 0;
     // True when from is connected to to now.
     virtual bool connect(const std::string& from, const std::string& to) = 0;
-    // The connections made and undone since the last call.
+    // What changed since the last call.
     std::vector<PortChange> changes() {
         std::lock_guard<std::mutex> lock(changesM_);
         return std::exchange(changes_, {});
     }
 
   protected:
-    // From the service's thread: a connection made or undone, named while both ports exist.
+    // From the service's thread: a change, named while its ports can still be named.
     void report(PortChange c) {
         {
             std::lock_guard<std::mutex> lock(changesM_);
@@ -69,13 +70,12 @@ class ServiceWatch {
     std::vector<PortChange> changes_;
 };
 
-// Keeps obj for the rest of the run without closing it: a client of a JACK server
-// that died cannot be closed safely. Reachable to the end, so it counts as no leak.
-void neverClose(void* obj);
-
 // The watch on a JACK service (jackd, or PipeWire through its libjack): a client
-// "zu-watch" without ports that hears the server's end, clients going, ports appearing
-// and connections made and undone.
+// "zu-watch" without ports that hears the server's end, clients going, ports coming
+// and going and connections made and undone.
 std::unique_ptr<ServiceWatch> makeJackWatch();
 // The watch on the ALSA sequencer.
 std::unique_ptr<ServiceWatch> makeAlsaWatch();
+// Hand libjack's and ALSA lib's own messages to libraryMessage; before their first client.
+void quietJack();
+void quietAlsa();

@@ -1,38 +1,22 @@
 #include "library_noise.h"
 
-#include <alsa/asoundlib.h>
-#include <jack/jack.h>
-
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <mutex>
+#include <vector>
 
 namespace {
 thread_local unsigned long errorsHere = 0;
 thread_local unsigned long reportsHere = 0;
 
-bool readVerbose() {
-    const char* v = getenv("ZU_VERBOSE");
-    return v && *v && strcmp(v, "0") != 0;
-}
-
-// Written like ALSA lib's own handler, which it replaces.
-void onAlsaMessage(const char* file, int line, const char* function, int err, const char* fmt,
-                   ...) {
-    if (!librariesVerbose()) return;
-    fprintf(stderr, "ALSA lib %s:%i:(%s) ", file, line, function);
-    va_list args;
-    va_start(args, fmt);
-    vfprintf(stderr, fmt, args);
-    va_end(args);
-    if (err) fprintf(stderr, ": %s", snd_strerror(err));
-    fputc('\n', stderr);
-}
-
-void onJackMessage(const char* text) {
-    if (librariesVerbose()) fprintf(stderr, "%s\n", text);
+bool verbose() {
+    static const bool on = [] {
+        const char* v = getenv("ZU_VERBOSE");
+        return v && *v && strcmp(v, "0") != 0;
+    }();
+    return on;
 }
 
 // Takes everything and keeps nothing.
@@ -43,21 +27,16 @@ class Discard : public std::streambuf {
 };
 } // namespace
 
-bool librariesVerbose() {
-    static const bool verbose = readVerbose();
-    return verbose;
+void libraryMessage(const std::string& text) {
+    if (verbose()) fprintf(stderr, "%s\n", text.c_str());
 }
 
 void quietLibraries() {
     static const bool done = [] {
-        librariesVerbose();
-        snd_lib_error_set_handler(onAlsaMessage);
-        jack_set_error_function(onJackMessage);
-        jack_set_info_function(onJackMessage);
         // RtMidi also writes straight to std::cerr from its own threads, e.g. for every
         // message past a full input queue; zu itself never writes there.
         static Discard discard;
-        if (!librariesVerbose()) std::cerr.rdbuf(&discard);
+        if (!verbose()) std::cerr.rdbuf(&discard);
         return true;
     }();
     (void)done;
@@ -66,7 +45,7 @@ void quietLibraries() {
 void onMidiReport(RtMidiError::Type type, const std::string& text, void*) {
     ++reportsHere;
     if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) ++errorsHere;
-    if (librariesVerbose()) fprintf(stderr, "%s\n", text.c_str());
+    libraryMessage(text);
 }
 
 MidiReportWatch::MidiReportWatch() : errors_(errorsHere), reports_(reportsHere) {}
@@ -77,4 +56,11 @@ bool MidiReportWatch::errored() const {
 
 bool MidiReportWatch::reported() const {
     return reportsHere != reports_;
+}
+
+void neverClose(void* obj) {
+    static std::mutex m;
+    static auto* kept = new std::vector<void*>;
+    std::lock_guard<std::mutex> lock(m);
+    if (obj) kept->push_back(obj);
 }

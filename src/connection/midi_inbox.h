@@ -13,7 +13,7 @@
 
 class MidiInbox {
   public:
-    // Messages waiting beyond this are dropped: the tasks take at most 100 a second.
+    // Messages waiting beyond this are dropped: as many as RtMidi's own input queue holds.
     static constexpr size_t LIMIT = 100;
 
     // RtMidi's input callback (inbox is a MidiInbox*): queues the message's first three

@@ -22,21 +22,21 @@ std::string joined(const std::vector<std::string>& parts, const char* glue) {
 
 std::string midiAdvice(const PortCheck& out, const PortCheck& in) {
     // "Could not open MIDI out port " has no line end unless "No ports available!" followed.
-    std::string start = !out.opened && in.ports > 0 ? "\n" : "";
+    std::string start = !out.opened && in.listed > 0 ? "\n" : "";
     if (!out.answered && !in.answered)
         return start + "zu found no MIDI service: neither the ALSA sequencer nor a JACK server is "
                        "running. Start JACK or PipeWire and zu connects to it.\n";
     std::vector<std::string> whats, fixes;
     // JACK keeps a port open that found nothing to connect to, so the count tells.
-    if (out.ports < 1 || !out.opened) {
-        whats.push_back(out.ports < 1 ? "no port to send to (output port 0)"
-                                      : "an output port 0 that would not open");
+    if (out.others < 1 || !out.opened) {
+        whats.push_back(out.others < 1 ? "no port to send to (output port 0)"
+                                       : "an output port 0 that would not open");
         fixes.push_back(
             "start your synth and zu connects to it, or connect \"RtMidi Output\" to it");
     }
-    if (in.ports < 2 || !in.opened) {
-        whats.push_back(in.ports < 2 ? "no second port to read from (input port 1)"
-                                     : "an input port 1 that would not open");
+    if (in.others < 2 || !in.opened) {
+        whats.push_back(in.others < 2 ? "no second port to read from (input port 1)"
+                                      : "an input port 1 that would not open");
         fixes.push_back("plug in your controller and zu connects to it, or connect it to \"RtMidi "
                         "Input\"");
     }

@@ -70,7 +70,6 @@ class JackWatch : public ServiceWatch {
     }
 
     bool open(const Signal& signal) override {
-        quietLibraries();
         signal_ = signal;
         jack_client_t* c = jack_client_open("zu-watch", JackNoStartServer, nullptr);
         if (!c) return false;
@@ -96,9 +95,9 @@ class JackWatch : public ServiceWatch {
             jack_client_close(c);
     }
 
-    std::vector<std::string> ports(bool receiving) override {
+    std::vector<std::string> ports(bool inputs) override {
         std::vector<std::string> out;
-        unsigned long flags = receiving ? JackPortIsInput : JackPortIsOutput;
+        unsigned long flags = inputs ? JackPortIsInput : JackPortIsOutput;
         const char** names = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
         for (const char** p = names; p && *p; ++p)
             out.emplace_back(*p);
@@ -115,15 +114,22 @@ class JackWatch : public ServiceWatch {
     static void onClient(const char*, int registered, void* w) {
         if (!registered) static_cast<JackWatch*>(w)->signal_(CLIENT_GONE);
     }
-    static void onPort(jack_port_id_t, int registered, void* w) {
-        if (registered) static_cast<JackWatch*>(w)->signal_(CHANGED);
+    // Both services still name a port by its id while they tell that it goes.
+    std::string nameOf(jack_port_id_t id) {
+        jack_port_t* p = jack_port_by_id(client_, id);
+        return p ? jack_port_name(p) : "";
     }
-    // Named here, while both ports surely exist.
+    static void onPort(jack_port_id_t id, int registered, void* w) {
+        auto* self = static_cast<JackWatch*>(w);
+        std::string name = self->nameOf(id);
+        if (!name.empty())
+            self->report({registered ? PortChange::ADDED : PortChange::REMOVED, name, ""});
+    }
     static void onConnect(jack_port_id_t a, jack_port_id_t b, int connected, void* w) {
         auto* self = static_cast<JackWatch*>(w);
-        jack_port_t* pa = jack_port_by_id(self->client_, a);
-        jack_port_t* pb = jack_port_by_id(self->client_, b);
-        if (pa && pb) self->report({jack_port_name(pa), jack_port_name(pb), connected != 0});
+        std::string from = self->nameOf(a), to = self->nameOf(b);
+        if (!from.empty() && !to.empty())
+            self->report({connected ? PortChange::MADE : PortChange::UNDONE, from, to});
     }
 
     std::atomic<jack_client_t*> client_{nullptr};
@@ -134,4 +140,10 @@ class JackWatch : public ServiceWatch {
 
 std::unique_ptr<ServiceWatch> makeJackWatch() {
     return std::make_unique<JackWatch>();
+}
+
+void quietJack() {
+    auto say = [](const char* text) { libraryMessage(text); };
+    jack_set_error_function(say);
+    jack_set_info_function(say);
 }

@@ -1,0 +1,312 @@
+#include "midi_connection.h"
+
+#include <array>
+#include <cstdio>
+#include <thread>
+#include <utility>
+
+#include "library_noise.h"
+#include "midi_advice.h"
+#include "port_scan.h"
+
+namespace {
+// Builds a T (RtMidiIn or RtMidiOut) with api or, when that is UNSPECIFIED, with the
+// first compiled API that opens (telling once when none does): ALSA wherever the
+// sequencer exists, even while it lists no port, else JACK. It reports errors through
+// onMidiReport instead of throwing; null on failure.
+template <class T, class... Args>
+std::unique_ptr<T> build(RtMidi::Api api, const std::string& clientName, Args... args) {
+    quietLibraries();
+#ifdef ZU_WATCHES
+    static const bool quietServices = (quietJack(), quietAlsa(), true);
+    (void)quietServices;
+#endif
+    std::vector<RtMidi::Api> apis{api};
+    if (api == RtMidi::UNSPECIFIED) RtMidi::getCompiledApi(apis);
+    std::string why = "no MIDI API is compiled in";
+    for (RtMidi::Api each : apis) {
+        try {
+            auto made = std::make_unique<T>(each, clientName, args...);
+            made->setErrorCallback(onMidiReport);
+            return made;
+        } catch (const RtMidiError& e) {
+            why = e.getMessage();
+        }
+    }
+    static std::atomic<bool> told{false};
+    if (api == RtMidi::UNSPECIFIED && !told.exchange(true)) {
+        printf("MIDI is not available, running without it: %s\n", why.c_str());
+        fflush(stdout);
+    }
+    return nullptr;
+}
+
+// Opens obj's port unconnected (index -1) or onto the service's port index.
+bool openOn(RtMidi& obj, int index, const std::string& name) {
+    MidiReportWatch watch;
+    if (index < 0)
+        obj.openVirtualPort(name);
+    else
+        obj.openPort(static_cast<unsigned>(index), name);
+    return !watch.errored();
+}
+
+std::unique_ptr<ServiceWatch> watchFor(RtMidi::Api api) {
+#ifdef ZU_WATCHES
+    if (api == RtMidi::UNIX_JACK) return makeJackWatch();
+    if (api == RtMidi::LINUX_ALSA) return makeAlsaWatch();
+#endif
+    (void)api;
+    return nullptr;
+}
+
+void print(const char* text) {
+    fputs(text, stdout);
+    fflush(stdout);
+}
+} // namespace
+
+struct MidiConnection::Outlet {
+    std::unique_ptr<RtMidiOut> midiOut;
+    bool fresh = true; // built and not opened yet
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<std::array<unsigned char, 3>> queue;
+    bool stopping = false, finished = true;
+    std::thread sender;
+};
+
+bool MidiConnection::onConnectionThread(std::function<void()> job, Clock::time_point deadline) {
+    auto finished = std::make_shared<bool>(false);
+    std::unique_lock<std::mutex> lock(m_);
+    if (!std::exchange(threadRuns_, true)) std::thread(&MidiConnection::loop, this).detach();
+    jobs_.push_back([this, job = std::move(job), finished] {
+        job();
+        std::lock_guard<std::mutex> lock(m_);
+        *finished = true;
+        done_.notify_all();
+    });
+    wake_.notify_one();
+    return done_.wait_until(lock, deadline, [&finished] { return *finished; });
+}
+
+// Jobs first; while keeping, the keeper's steps, on its events or when its wait ran out.
+void MidiConnection::loop() {
+    std::unique_lock<std::mutex> lock(m_);
+    PortKeeper::Millis wait(0);
+    auto ready = [this] { return !jobs_.empty() || (keeping_ && events_ != 0); };
+    while (true) {
+        if (keeping_ && wait.count() > 0)
+            wake_.wait_for(lock, wait, ready);
+        else
+            wake_.wait(lock, ready);
+        if (!jobs_.empty()) {
+            std::function<void()> job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            job();
+            lock.lock();
+        } else if (keeping_) {
+            unsigned events = std::exchange(events_, 0u);
+            lock.unlock();
+            wait = keeper_->step(events);
+            lock.lock();
+        }
+    }
+}
+
+void MidiConnection::start(const Port& out, const Port& in) {
+    output_.name = out.name;
+    output_.startIndex = out.index;
+    input_.name = in.name;
+    input_.startIndex = in.index;
+    input_.input = true;
+    clients_[0] = out.client;
+    clients_[1] = in.client;
+    onConnectionThread(
+        [this] {
+            PortCheck outFound = openPort(output_);
+            if (!outFound.opened) print("Could not open MIDI out port ");
+            PortCheck inFound = openPort(input_);
+            if (inFound.listed == 0) print("No ports available!\n");
+            adviseOnMidi(outFound, inFound);
+            if (keeper_) keeper_->tellWhere();
+            std::lock_guard<std::mutex> lock(m_);
+            keeping_ = keeper_ != nullptr;
+            started_ = true;
+            events_ |= CHANGED;
+            done_.notify_all();
+        },
+        Clock::now());
+}
+
+bool MidiConnection::started(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_);
+    return done_.wait_until(lock, deadline, [this] { return started_; });
+}
+
+// Builds p's first object, on the output's API for the input, and has the keeper open
+// and connect it.
+PortCheck MidiConnection::openPort(KeptPort& p) {
+    PortCheck found;
+    RtMidi* obj = nullptr;
+    if (p.input) {
+        midiIn_ = build<RtMidiIn>(api_, clients_[1], 100u);
+        inFresh_ = true;
+        if (midiIn_) api_ = midiIn_->getCurrentApi();
+        obj = midiIn_.get();
+    } else {
+        auto o = std::make_shared<Outlet>();
+        o->midiOut = build<RtMidiOut>(api_, clients_[0]);
+        if (o->midiOut) api_ = o->midiOut->getCurrentApi();
+        obj = o->midiOut.get();
+        std::lock_guard<std::mutex> lock(m_);
+        outlet_ = o;
+    }
+    if (!obj) return found;
+    found.api = api_;
+    MidiReportWatch counting; // RtMidi's JACK objects try the server here
+    found.listed = found.others = obj->getPortCount();
+    found.answered = !counting.reported();
+    if (std::unique_ptr<ServiceWatch> watch = keeper_ ? nullptr : watchFor(api_))
+        keeper_ = std::make_unique<PortKeeper>(std::move(watch), [this](unsigned e) {
+            std::lock_guard<std::mutex> lock(m_);
+            events_ |= e;
+            wake_.notify_one();
+        });
+    else if (!keeper_)
+        keeper_ = std::make_unique<PortScan>(
+            [this](bool inputs, std::vector<std::string>& ports) { return list(inputs, ports); });
+    p.open = [this, &p](int index) { return openObject(p, index); };
+    p.drop = [this, &p] { drop(p); };
+    keeper_->attach(p, found);
+    return found;
+}
+
+// What a scan sees: a new object's ports, each time, so that a service that went shows.
+bool MidiConnection::list(bool inputs, std::vector<std::string>& ports) {
+    MidiReportWatch answer;
+    std::unique_ptr<RtMidiOut> out = inputs ? build<RtMidiOut>(api_, "zu-scan") : nullptr;
+    std::unique_ptr<RtMidiIn> in = inputs ? nullptr : build<RtMidiIn>(api_, "zu-scan");
+    RtMidi* lister = inputs ? static_cast<RtMidi*>(out.get()) : in.get();
+    ports.clear();
+    for (unsigned i = 0, n = lister ? lister->getPortCount() : 0; i < n; ++i)
+        ports.push_back(lister->getPortName(i));
+    return lister && !answer.reported();
+}
+
+// Opens p's port (openOn): the first time on the object built at start; unconnected
+// always on a new one, since the old one belongs to a service that went away or
+// removed it; onto an index on the input's own object while it has one.
+bool MidiConnection::openObject(KeptPort& p, int index) {
+    if (p.input) {
+        if (!midiIn_ || (!std::exchange(inFresh_, false) && index < 0)) {
+            neverClose(midiIn_.release());
+            midiIn_ = build<RtMidiIn>(api_, clients_[1], 100u);
+        }
+        if (!midiIn_) return false;
+        midiIn_->closePort();
+        midiIn_->setCallback(&MidiInbox::receive, &inbox_);
+        midiIn_->ignoreTypes(false, false, false);
+        return openOn(*midiIn_, index, p.name);
+    }
+    std::shared_ptr<Outlet> old = outlet(), next = old;
+    if (!old || !old->fresh || !old->midiOut) {
+        next = std::make_shared<Outlet>();
+        next->midiOut = build<RtMidiOut>(api_, clients_[0]);
+    }
+    next->fresh = false;
+    if (!next->midiOut || !openOn(*next->midiOut, index, p.name)) return false;
+    next->finished = false;
+    next->sender = std::thread(&MidiConnection::sendAll, this, next);
+    if (next == old) return true;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        outlet_ = next;
+    }
+    closeOutlet(old, false, Clock::now() + CLOSE_LIMIT);
+    return true;
+}
+
+void MidiConnection::drop(KeptPort& p) {
+    if (p.input)
+        neverClose(midiIn_.release());
+    else
+        closeOutlet(outlet(), true, Clock::now() + CLOSE_LIMIT);
+}
+
+std::shared_ptr<MidiConnection::Outlet> MidiConnection::outlet() {
+    std::lock_guard<std::mutex> lock(m_);
+    return outlet_;
+}
+
+void MidiConnection::send(const std::vector<unsigned char>& msg) {
+    // Nothing can be delivered through a port that is not open, and RtMidi's JACK
+    // output would spin forever once its buffer filled with no service to drain it.
+    std::shared_ptr<Outlet> o = msg.size() >= 3 && output_.live ? outlet() : nullptr;
+    if (!o) return;
+    {
+        std::lock_guard<std::mutex> lock(o->m);
+        if (o->stopping || o->queue.size() >= QUEUE_LIMIT) return;
+        o->queue.push_back({msg[0], msg[1], msg[2]});
+    }
+    o->cv.notify_all();
+}
+
+// Only sends: a send may wait for a stalled service, which must hold up neither the
+// frame loop nor the connection's thread.
+void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
+    std::unique_lock<std::mutex> lock(o->m);
+    while (true) {
+        o->cv.wait(lock, [&o] { return o->stopping || !o->queue.empty(); });
+        if (o->queue.empty()) break; // stopping, and everything queued was handed over
+        std::array<unsigned char, 3> msg = o->queue.front();
+        o->queue.pop_front();
+        lock.unlock();
+        o->midiOut->sendMessage(msg.data(), msg.size());
+        lock.lock();
+    }
+    o->finished = true;
+    o->cv.notify_all();
+}
+
+// Stops o's sender once what it holds is sent, then closes o's object, or lets go of it
+// where the service died. A sender stuck in a service that stopped answering is left
+// with its outlet.
+void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
+                                 Clock::time_point deadline) {
+    if (!o) return;
+    std::unique_lock<std::mutex> lock(o->m);
+    o->stopping = true;
+    o->cv.notify_all();
+    bool finished = o->cv.wait_until(lock, deadline, [&o] { return o->finished; });
+    lock.unlock();
+    if (!finished) {
+        if (o->sender.joinable()) o->sender.detach();
+        neverClose(new std::shared_ptr<Outlet>(o));
+        leftBehind_ = true;
+        return;
+    }
+    if (o->sender.joinable()) o->sender.join();
+    if (serviceGone)
+        neverClose(o->midiOut.release());
+    else
+        o->midiOut.reset();
+}
+
+bool MidiConnection::close() {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        keeping_ = false;
+    }
+    Clock::time_point deadline = Clock::now() + CLOSE_LIMIT;
+    bool closed = onConnectionThread(
+        [this, deadline] {
+            if (keeper_) keeper_->close();
+            input_.live = output_.live = false;
+            midiIn_.reset(); // one whose service died was let go of already
+            closeOutlet(outlet(), false, deadline);
+        },
+        deadline);
+    return closed && !leftBehind_;
+}

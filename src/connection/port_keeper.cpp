@@ -1,0 +1,221 @@
+#include "port_keeper.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "port_rules.h"
+
+namespace {
+using Millis = std::chrono::milliseconds;
+// How often a service that is gone is asked for again, and a missing port looked for
+// (the watch also tells when ports appear).
+constexpr Millis RETRY(250), PENDING_RETRY(1000);
+// How long opening waits for a port zu has just opened to show in the service's list;
+// one that shows later is looked for at every step.
+constexpr Millis PORT_SHOWS(2000);
+// A client that goes while the whole service shuts down is no removal of its own, and
+// a disconnection shows after this whether its ports went with it.
+constexpr Millis SETTLES(200);
+
+// The peer of own in c; empty when c does not touch own.
+std::string peerIn(const PortChange& c, const std::string& own) {
+    if (own.empty()) return "";
+    return c.from == own ? c.to : c.to == own ? c.from : "";
+}
+} // namespace
+
+PortKeeper::PortKeeper(std::unique_ptr<ServiceWatch> watch, ServiceWatch::Signal signal)
+    : watch_(std::move(watch)), signal_(std::move(signal)) {}
+
+std::vector<std::string> PortKeeper::others(bool inputs) {
+    std::set<std::string> own;
+    for (const KeptPort* p : ports_)
+        if (!p->fullName.empty()) own.insert(p->fullName);
+    return othersOf(watch_->ports(inputs), own, gone_);
+}
+
+void PortKeeper::attach(KeptPort& port, PortCheck& found) {
+    ports_.push_back(&port);
+    if (!open_ && found.answered) open_ = watch_->open(signal_);
+    found.answered = open_;
+    if (!open_) return;
+    open(port);
+    takeChanges();
+    connectPending(port);
+    found.others = static_cast<unsigned>(others(!port.input).size());
+    // JACK keeps a port open with nothing to connect to; the count tells the user.
+    found.opened = !port.needsOpen;
+}
+
+// Opens p anew and waits a while for its full name.
+void PortKeeper::open(KeptPort& p) {
+    p.live = false;
+    p.fullName.clear();
+    p.before = othersOf(watch_->ports(p.input), {}, gone_);
+    if (!p.open || !p.open(-1)) return; // tried again at the next step
+    p.needsOpen = false;
+    p.restore = p.peers;
+    p.startRule = p.peers.empty();
+    p.live = true;
+    for (auto end = Clock::now() + PORT_SHOWS; !findName(p) && Clock::now() < end;)
+        std::this_thread::sleep_for(Millis(5));
+}
+
+// p's full name: the port of its name that was not there before it opened (another
+// zu's ports have the same name).
+bool PortKeeper::findName(KeptPort& p) {
+    std::string end = ":" + p.name;
+    for (const std::string& port : watch_->ports(p.input))
+        if (p.fullName.empty() && port.size() > end.size() &&
+            !port.compare(port.size() - end.size(), end.size(), end) && !has(p.before, port))
+            p.fullName = port;
+    return !p.fullName.empty();
+}
+
+void PortKeeper::wentAway(KeptPort& p, const std::string& peer) {
+    if (p.restore.insert(peer).second && told_) say(wentAwayLine(peer));
+}
+
+// Connects what waits to be and is there by now. A peer that went away waits for its
+// return.
+void PortKeeper::connectPending(KeptPort& p) {
+    if (p.needsOpen || !findName(p)) return;
+    std::vector<std::string> now = others(!p.input);
+    for (const std::string& peer : p.peers)
+        if (!has(now, peer)) wentAway(p, peer);
+    auto connect = [this, &p](const std::string& peer) {
+        return p.input ? watch_->connect(peer, p.fullName) : watch_->connect(p.fullName, peer);
+    };
+    for (auto it = p.restore.begin(); it != p.restore.end();) {
+        std::string back = cameBackAs(*it, now);
+        if (back.empty() || !connect(back)) {
+            ++it;
+            continue;
+        }
+        if (told_) say("zu " + where(p.input, back) + " again.");
+        p.peers.erase(*it);
+        p.peers.insert(back);
+        it = p.restore.erase(it);
+    }
+    std::string first = p.startRule && p.startIndex < now.size() ? now[p.startIndex] : "";
+    if (!first.empty() && connect(first)) {
+        if (told_) say("zu " + where(p.input, first) + ".");
+        p.peers.insert(first);
+        p.startRule = false;
+    }
+}
+
+// What the watch told, in order. A disconnection is the user's once it settled with
+// both its ports still there; one whose port went, or that was made again, is not.
+void PortKeeper::takeChanges() {
+    Clock::time_point now = Clock::now();
+    auto settle = [this](auto undone) {
+        undone_.erase(std::remove_if(undone_.begin(), undone_.end(),
+                                     [&undone](const auto& u) { return undone(u.second); }),
+                      undone_.end());
+    };
+    for (PortChange& c : watch_->changes()) {
+        if (c.kind == PortChange::ADDED) gone_.erase(c.from);
+        if (c.kind == PortChange::REMOVED) {
+            gone_.insert(c.from);
+            settle([&c](const PortChange& u) { return u.from == c.from || u.to == c.from; });
+            for (KeptPort* p : ports_)
+                if (p->peers.count(c.from)) wentAway(*p, c.from);
+        }
+        if (c.kind == PortChange::UNDONE && !gone_.count(c.from) && !gone_.count(c.to))
+            undone_.emplace_back(now + SETTLES, c);
+        if (c.kind != PortChange::MADE) continue;
+        settle([&c](const PortChange& u) { return u.from == c.from && u.to == c.to; });
+        for (KeptPort* p : ports_) {
+            std::string peer = peerIn(c, p->fullName);
+            if (peer.empty()) continue;
+            p->peers.insert(peer);
+            p->restore.erase(peer);
+            p->startRule = false;
+        }
+    }
+    for (auto it = undone_.begin(); it != undone_.end();) {
+        if (it->first > now) {
+            ++it;
+            continue;
+        }
+        for (KeptPort* p : ports_) {
+            std::string peer = peerIn(it->second, p->fullName);
+            if (p->peers.erase(peer) + p->restore.erase(peer) > 0 && told_)
+                say("zu no longer " + where(p->input, peer) + ": it was disconnected by hand.");
+        }
+        it = undone_.erase(it);
+    }
+}
+
+// One of zu's clients removed by a service that goes on: that port opens again.
+void PortKeeper::reopenRemoved() {
+    removalDue_ = {};
+    for (KeptPort* p : ports_) {
+        if (p->fullName.empty() ||
+            (!gone_.count(p->fullName) && has(watch_->ports(p->input), p->fullName)))
+            continue;
+        say("zu's MIDI port \"" + p->name + "\" was removed by the service; zu opened it again.");
+        open(*p);
+    }
+}
+
+void PortKeeper::loseService() {
+    for (KeptPort* p : ports_) {
+        p->live = false;
+        p->needsOpen = true;
+        if (p->drop) p->drop();
+    }
+    watch_->close(true);
+    open_ = false;
+    lost_ = true;
+    removalDue_ = {};
+    undone_.clear();
+    gone_.clear();
+    say(LOST_SERVICE);
+}
+
+bool PortKeeper::regainService() {
+    if (!watch_->worthOpening() || !(open_ = watch_->open(signal_))) return false;
+    for (KeptPort* p : ports_)
+        if (p->needsOpen) open(*p);
+    say(lost_ ? SERVICE_BACK : SERVICE_FOUND);
+    lost_ = false;
+    return true;
+}
+
+PortKeeper::Millis PortKeeper::step(unsigned events) {
+    if (events & LOST && open_) loseService();
+    if (!open_ && !regainService()) return RETRY;
+    Clock::time_point now = Clock::now();
+    if (events & CLIENT_GONE) removalDue_ = now + SETTLES;
+    for (KeptPort* p : ports_)
+        if (p->needsOpen) open(*p);
+    takeChanges();
+    if (removalDue_ != Clock::time_point{} && now >= removalDue_) reopenRemoved();
+    bool pending = false;
+    for (KeptPort* p : ports_) {
+        connectPending(*p);
+        pending =
+            pending || p->needsOpen || p->fullName.empty() || p->startRule || !p->restore.empty();
+    }
+    if (removalDue_ != Clock::time_point{} || !undone_.empty()) return SETTLES;
+    return pending ? PENDING_RETRY : Millis(0);
+}
+
+void Keeping::tellWhere() {
+    told_ = true;
+    std::string line;
+    for (const KeptPort* p : ports_) {
+        if (p->peers.empty()) return;
+        line += (line.empty() ? "zu " : " and ") + where(p->input, *p->peers.begin());
+    }
+    if (!line.empty()) say(line + ".");
+}
+
+void PortKeeper::close() {
+    ports_.clear();
+    if (open_) watch_->close(false);
+    open_ = false;
+}

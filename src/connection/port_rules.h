@@ -1,0 +1,26 @@
+// Which ports zu connects to, decided over the names a service lists ("client:port").
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+// name without the number a service adds to a client's name when it comes again
+// ("synth-37:in" is "synth:in"): PipeWire numbers every client anew.
+std::string withoutClientNumber(const std::string& name);
+// ports less zu's own (own) and those gone (however a service still lists them).
+std::vector<std::string> othersOf(const std::vector<std::string>& ports,
+                                  const std::set<std::string>& own,
+                                  const std::set<std::string>& gone = {});
+// What remembered is called among ports now: the same name, else the same name with its
+// client number added, changed or dropped; empty when it is not there.
+std::string cameBackAs(const std::string& remembered, const std::vector<std::string>& ports);
+
+bool has(const std::vector<std::string>& names, const std::string& name);
+
+// What zu says about its ports, on a line of its own.
+void say(const std::string& line);
+// "sends to synth:in" (or "listens to"), in the service's own words.
+std::string where(bool input, const std::string& peer);
+std::string wentAwayLine(const std::string& peer);
+extern const char *const LOST_SERVICE, *const SERVICE_BACK, *const SERVICE_FOUND;
