@@ -72,7 +72,7 @@ void setGlAttributes() {
 } // namespace
 
 int main(int, char**) {
-    connectOutput();
+    startPlatform();
     srand(static_cast<unsigned>(time(nullptr)));
     // Never destroyed: a closing left waiting in a stalled MIDI service may still reach it.
     MidiConnection& midi = *new MidiConnection(MidiCC::inbox);

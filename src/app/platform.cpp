@@ -5,15 +5,21 @@
 #include <string>
 
 #ifdef _WIN32
+#include <SDL.h>
 #include <windows.h>
 
-void connectOutput() {
+static void connectOutput() {
     // Output that whoever started zu redirected already goes where it was sent.
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (out && out != INVALID_HANDLE_VALUE) return;
     if (!AttachConsole(ATTACH_PARENT_PROCESS)) return; // started from the desktop
     if (!freopen("CONOUT$", "w", stdout)) return;
     if (!freopen("CONOUT$", "w", stderr)) return;
+}
+
+void startPlatform() {
+    connectOutput();
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl"); // the environment's choice wins
 }
 
 static void showFatal(const std::string& line) {
@@ -23,7 +29,7 @@ static void showFatal(const std::string& line) {
     MessageBoxA(nullptr, text.c_str(), "zu", MB_OK | MB_ICONERROR);
 }
 #else
-void connectOutput() {}
+void startPlatform() {}
 static void showFatal(const std::string&) {}
 #endif
 

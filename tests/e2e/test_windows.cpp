@@ -3,6 +3,8 @@
 // runs with the messages for missing ports.
 #include <chrono>
 #include <cstdio>
+#include <sstream>
+#include <utility>
 
 #include "screens.h"
 #include "zu_fixture.h"
@@ -27,13 +29,13 @@ std::vector<bool> backgroundOf(const Snapshot& s) {
 
 class WindowsZu : public ZuTest {
   protected:
-    bool underWine = true; // false: the Linux build, to compare with
-    const char* renderer = "software";
+    bool underWine = true;             // false: the Linux build, to compare with
+    const char* renderer = "software"; // null: zu's own choice
 
     ZuOptions zuOptions() override {
         ZuOptions o = ZuTest::zuOptions();
         if (underWine) o.binary = ZU_WINE_LAUNCHER;
-        o.env.set("SDL_RENDER_DRIVER", renderer);
+        if (renderer) o.env.set("SDL_RENDER_DRIVER", renderer);
         return o;
     }
     // Starts zu and says how long its window and first frame took.
@@ -47,6 +49,18 @@ class WindowsZu : public ZuTest {
     void expectQuickExit(Clock::time_point asked, const char* how) {
         expectExit(0);
         printf("zu.exe ended %.2f s after %s\n", secondsSince(asked), how);
+    }
+    // Frames zu logged so far, and how many of them painted.
+    std::pair<int, int> framesAndPaints() {
+        std::istringstream log(readFile(zu->workDir() + "/frames.log"));
+        std::string line;
+        int frames = 0, paints = 0;
+        long long end = 0, work = 0;
+        int painted = 0;
+        while (std::getline(log, line))
+            if (sscanf(line.c_str(), "%lld %lld %d", &end, &work, &painted) == 3)
+                ++frames, paints += painted;
+        return {frames, paints};
     }
     // Presses, waits for the inverted value, lets go and returns what it shows then.
     Snapshot trigger(const std::function<void(bool down)>& press, const char* what) {
@@ -108,6 +122,17 @@ TEST_P(WindowsPicture, TheStartPictureIsTheLinuxBuilds) {
     }
 }
 INSTANTIATE_TEST_SUITE_P(Renderer, WindowsPicture, ::testing::Values("software", "opengl"));
+
+// With zu's own choice of renderer; under Wine, Direct3D's presents come back as exposes.
+TEST_F(WindowsZu, AnIdleWindowIsNotPaintedAgain) {
+    renderer = nullptr;
+    ASSERT_NO_FATAL_FAILURE(start());
+    std::pair<int, int> before = framesAndPaints();
+    EXPECT_TRUE(
+        waitUntil([&] { return framesAndPaints().first >= before.first + 20; }, MESSAGE_LIMIT));
+    EXPECT_EQ(before.second, framesAndPaints().second) << "idle frames were painted";
+    quitAndExpectZero();
+}
 
 TEST_F(WindowsZu, TheCloseButtonEndsIt) {
     ASSERT_NO_FATAL_FAILURE(start());
