@@ -1,5 +1,5 @@
 # make run   builds zu and starts it from build/
-# make test  builds everything and runs every test
+# make test  builds everything and runs every test, the ALSA label (a qemu guest) included
 # make package  builds the Debian package build/zu_<version>_<arch>.deb
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -22,8 +22,9 @@ run: build
 	cd $(BUILD) && ./zu
 
 test: test-deps $(BUILD)/Makefile
+	cmake -S . -B $(BUILD) -DZU_ALSA_TESTS=ON >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && ctest --output-on-failure --timeout 300
+	cd $(BUILD) && ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 package: build
 	cmake --build $(BUILD) --target package

@@ -2,6 +2,7 @@
 # The two commands of a fresh machine, before make or cmake are installed:
 #   sh scripts/dev.sh run    installs what is missing, builds zu and starts it
 #   sh scripts/dev.sh test   installs what the tests need too, builds and runs every test
+#                            (the ALSA label in a qemu guest included)
 set -e
 cd "$(dirname "$0")/.."
 case "${1:-}" in

@@ -64,3 +64,13 @@ void neverClose(void* obj) {
     std::lock_guard<std::mutex> lock(m);
     if (obj) kept->push_back(obj);
 }
+
+// Opens obj's port unconnected (index -1) or onto the service's port index.
+bool openOn(RtMidi& obj, int index, const std::string& name) {
+    MidiReportWatch watch;
+    if (index < 0)
+        obj.openVirtualPort(name);
+    else
+        obj.openPort(static_cast<unsigned>(index), name);
+    return !watch.errored();
+}

@@ -10,47 +10,6 @@
 #include "port_scan.h"
 
 namespace {
-// Builds a T (RtMidiIn or RtMidiOut) with api or, when that is UNSPECIFIED, with the
-// first compiled API that opens (telling once when none does): ALSA wherever the
-// sequencer exists, even while it lists no port, else JACK. It reports errors through
-// onMidiReport instead of throwing; null on failure.
-template <class T, class... Args>
-std::unique_ptr<T> build(RtMidi::Api api, const std::string& clientName, Args... args) {
-    quietLibraries();
-#ifdef ZU_WATCHES
-    static const bool quietServices = (quietJack(), quietAlsa(), true);
-    (void)quietServices;
-#endif
-    std::vector<RtMidi::Api> apis{api};
-    if (api == RtMidi::UNSPECIFIED) RtMidi::getCompiledApi(apis);
-    std::string why = "no MIDI API is compiled in";
-    for (RtMidi::Api each : apis) {
-        try {
-            auto made = std::make_unique<T>(each, clientName, args...);
-            made->setErrorCallback(onMidiReport);
-            return made;
-        } catch (const RtMidiError& e) {
-            why = e.getMessage();
-        }
-    }
-    static std::atomic<bool> told{false};
-    if (api == RtMidi::UNSPECIFIED && !told.exchange(true)) {
-        printf("MIDI is not available, running without it: %s\n", why.c_str());
-        fflush(stdout);
-    }
-    return nullptr;
-}
-
-// Opens obj's port unconnected (index -1) or onto the service's port index.
-bool openOn(RtMidi& obj, int index, const std::string& name) {
-    MidiReportWatch watch;
-    if (index < 0)
-        obj.openVirtualPort(name);
-    else
-        obj.openPort(static_cast<unsigned>(index), name);
-    return !watch.errored();
-}
-
 std::unique_ptr<ServiceWatch> watchFor(RtMidi::Api api) {
 #ifdef ZU_WATCHES
     if (api == RtMidi::UNIX_JACK) return makeJackWatch();
@@ -125,6 +84,10 @@ void MidiConnection::start(const Port& out, const Port& in) {
     clients_[1] = in.client;
     onConnectionThread(
         [this] {
+#ifdef ZU_SERVICE_LIBRARIES
+            quietJack(); // before their first client
+            quietAlsa();
+#endif
             PortCheck outFound = openPort(output_);
             if (!outFound.opened) print("Could not open MIDI out port ");
             PortCheck inFound = openPort(input_);
@@ -175,24 +138,11 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
             wake_.notify_one();
         });
     else if (!keeper_)
-        keeper_ = std::make_unique<PortScan>(
-            [this](bool inputs, std::vector<std::string>& ports) { return list(inputs, ports); });
+        keeper_ = std::make_unique<PortScan>(api_);
     p.open = [this, &p](int index) { return openObject(p, index); };
     p.drop = [this, &p] { drop(p); };
     keeper_->attach(p, found);
     return found;
-}
-
-// What a scan sees: a new object's ports, each time, so that a service that went shows.
-bool MidiConnection::list(bool inputs, std::vector<std::string>& ports) {
-    MidiReportWatch answer;
-    std::unique_ptr<RtMidiOut> out = inputs ? build<RtMidiOut>(api_, "zu-scan") : nullptr;
-    std::unique_ptr<RtMidiIn> in = inputs ? nullptr : build<RtMidiIn>(api_, "zu-scan");
-    RtMidi* lister = inputs ? static_cast<RtMidi*>(out.get()) : in.get();
-    ports.clear();
-    for (unsigned i = 0, n = lister ? lister->getPortCount() : 0; i < n; ++i)
-        ports.push_back(lister->getPortName(i));
-    return lister && !answer.reported();
 }
 
 // Opens p's port (openOn): the first time on the object built at start; unconnected
@@ -213,7 +163,13 @@ bool MidiConnection::openObject(KeptPort& p, int index) {
     std::shared_ptr<Outlet> old = outlet(), next = old;
     if (!old || !old->fresh || !old->midiOut) {
         next = std::make_shared<Outlet>();
-        next->midiOut = build<RtMidiOut>(api_, clients_[0]);
+        // Onto an index the object stays, so its client keeps its name; its sender goes.
+        if (index >= 0 && old && old->midiOut && stopSender(old, Clock::now() + CLOSE_LIMIT)) {
+            next->midiOut = std::move(old->midiOut);
+            next->midiOut->closePort();
+        } else {
+            next->midiOut = build<RtMidiOut>(api_, clients_[0]);
+        }
     }
     next->fresh = false;
     if (!next->midiOut || !openOn(*next->midiOut, index, p.name)) return false;
@@ -270,24 +226,28 @@ void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
     o->cv.notify_all();
 }
 
-// Stops o's sender once what it holds is sent, then closes o's object, or lets go of it
-// where the service died. A sender stuck in a service that stopped answering is left
-// with its outlet.
-void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
-                                 Clock::time_point deadline) {
-    if (!o) return;
+// Stops o's sender once what it holds is sent; false when it is stuck in a service that
+// stopped answering, and then left with its outlet.
+bool MidiConnection::stopSender(const std::shared_ptr<Outlet>& o, Clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(o->m);
     o->stopping = true;
     o->cv.notify_all();
     bool finished = o->cv.wait_until(lock, deadline, [&o] { return o->finished; });
     lock.unlock();
-    if (!finished) {
-        if (o->sender.joinable()) o->sender.detach();
-        neverClose(new std::shared_ptr<Outlet>(o));
-        leftBehind_ = true;
-        return;
+    if (finished) {
+        if (o->sender.joinable()) o->sender.join();
+        return true;
     }
-    if (o->sender.joinable()) o->sender.join();
+    if (o->sender.joinable()) o->sender.detach();
+    neverClose(new std::shared_ptr<Outlet>(o));
+    leftBehind_ = true;
+    return false;
+}
+
+// Stops o's sender, then closes o's object, or lets go of it where the service died.
+void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
+                                 Clock::time_point deadline) {
+    if (!o || !stopSender(o, deadline)) return;
     if (serviceGone)
         neverClose(o->midiOut.release());
     else

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "midi_inbox.h"
+#include "../midi/midi_inbox.h"
 #include "port_keeper.h"
 
 class MidiConnection {
@@ -52,9 +52,9 @@ class MidiConnection {
     void loop();
     PortCheck openPort(KeptPort& p);
     bool openObject(KeptPort& p, int index);
-    bool list(bool inputs, std::vector<std::string>& ports);
     void drop(KeptPort& p);
     void sendAll(std::shared_ptr<Outlet> o);
+    bool stopSender(const std::shared_ptr<Outlet>& o, Clock::time_point deadline);
     void closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
                      Clock::time_point deadline);
     std::shared_ptr<Outlet> outlet();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "library_noise.h"
 #include "port_rules.h"
 
 namespace {
@@ -13,10 +14,36 @@ void letGo(KeptPort& p) {
     p.restore.insert(p.peers.begin(), p.peers.end());
     p.peers.clear();
 }
+
+std::vector<std::string> names(RtMidi* lister) {
+    std::vector<std::string> ports;
+    for (unsigned i = 0, n = lister ? lister->getPortCount() : 0; i < n; ++i)
+        ports.push_back(lister->getPortName(i));
+    return ports;
+}
 } // namespace
 
+// What a scan sees, through listers kept while the service answers. One of a service
+// that died lists what was, so every fourth look a new one asks the service itself.
+bool PortScan::list(bool inputs, std::vector<std::string>& ports) {
+    MidiReportWatch answer;
+    std::unique_ptr<RtMidiOut> fresh;
+    if (inputs && ++looks_ % 4 == 0) fresh = build<RtMidiOut>(api_, "zu-scan");
+    if (!outputsLister_) outputsLister_ = build<RtMidiIn>(api_, "zu-scan");
+    if (!inputsLister_) inputsLister_ = build<RtMidiOut>(api_, "zu-scan");
+    RtMidi* lister = fresh    ? fresh.get()
+                     : inputs ? static_cast<RtMidi*>(inputsLister_.get())
+                              : outputsLister_.get();
+    ports = names(lister);
+    bool answered = lister && !answer.reported();
+    if (answered && (!fresh || names(inputsLister_.get()) == ports)) return answered;
+    neverClose(outputsLister_.release()); // clients of a service that died, perhaps
+    neverClose(inputsLister_.release());
+    return answered;
+}
+
 bool PortScan::look() {
-    return list_(false, lists_[0]) && list_(true, lists_[1]);
+    return list(false, lists_[0]) && list(true, lists_[1]);
 }
 
 std::vector<std::string> PortScan::others(bool inputs) const {

@@ -8,23 +8,24 @@
 class PortScan : public Keeping {
   public:
     // How often the lists are looked at: a port that comes or goes shows within it.
-    static constexpr Millis PACE{500};
-    // Fills ports with the service's ports that take MIDI in (inputs) or give it out,
-    // in its order; false when the service did not answer.
-    using List = std::function<bool(bool inputs, std::vector<std::string>& ports)>;
-
-    explicit PortScan(List list) : list_(std::move(list)) {}
+    static constexpr Millis PACE{750};
+    // Keeps ports on api's service.
+    explicit PortScan(RtMidi::Api api) : api_(api) {}
     void attach(KeptPort& port, PortCheck& found) override;
     Millis step(unsigned events) override;
     void close() override { ports_.clear(); }
 
   private:
+    bool list(bool inputs, std::vector<std::string>& ports);
     bool look();
     void keep(KeptPort& p);
     bool openOnto(KeptPort& p, const std::string& peer);
     std::vector<std::string> others(bool inputs) const;
 
-    List list_;
+    RtMidi::Api api_;
+    std::unique_ptr<RtMidiIn> outputsLister_; // kept while the service answers
+    std::unique_ptr<RtMidiOut> inputsLister_;
+    unsigned looks_ = 0;
     std::vector<std::string> lists_[2]; // what gives MIDI out, what takes it in
     bool answered_ = false, lost_ = false;
 };

@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
-#include "../connection/midi_inbox.h"
 #include "ctrl_midi_cc_list.h"
+#include "midi_inbox.h"
 
 class Dialog;
 

@@ -24,15 +24,21 @@ const std::string& XEnvironment::display() {
 }
 
 void ZuTest::TearDown() {
+    Ending ending; // stopping what the case started may take the rest of its time
+    if (HasFailure()) keepEvidence(); // while zu runs: its threads' stacks
     // Every scenario ends with a clean exit on SIGTERM, unless it ended zu itself.
     if (zu && zu->running()) {
-        EXPECT_TRUE(zu->stop()) << "zu needed SIGKILL";
-        EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
+        zu->process().signal(SIGTERM);
+        if (zu->waitExit(STOP_LIMIT)) {
+            EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
+        } else {
+            ADD_FAILURE() << "zu did not end on SIGTERM: it gets SIGKILL";
+            keepEvidence();
+        }
     }
     if (HasFailure() && zu) {
         std::cerr << "zu stdout:\n" << zu->output() << "\nzu stderr:\n" << zu->errors() << "\n";
     }
-    if (HasFailure()) keepEvidence();
     zu.reset();
     x.reset();
     peer.reset();
@@ -42,21 +48,17 @@ void ZuTest::TearDown() {
 }
 
 void ZuTest::keepEvidence() {
-    const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(t->test_suite_name()) + "." + t->name();
-    for (char& c : name)
-        if (c == '/') c = '_';
-    const char* root = getenv("ZU_TEST_KEEP");
-    std::filesystem::path dir = std::filesystem::absolute(root && *root ? root : "failed") / name;
-    std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
-    if (zu) zu->keepLogs(dir.string());
+    std::filesystem::path dir = zutest::keepEvidence();
     if (midi) {
-        std::filesystem::copy_file(midi->logPath(), dir / "service.log",
-                                   std::filesystem::copy_options::overwrite_existing, ignored);
+        // The ALSA sequencer has no daemon's log to keep: a listing of its ports, made now.
+        std::error_code ignored;
+        if (service == Service::Alsa)
+            std::filesystem::copy_file(midi->logPath(), dir / "service.log",
+                                       std::filesystem::copy_options::overwrite_existing, ignored);
         std::cerr << "the service's log ends:\n" << tailOfFile(midi->logPath());
     }
-    std::cerr << "zu's and the service's logs are kept in " << dir.string() << "\n";
+    std::cerr << "zu's output, frame log and stacks and the servers' and peer's logs are kept in "
+              << dir.string() << "\n";
 }
 
 Environment ZuTest::zuEnvironment() {
@@ -124,19 +126,16 @@ void ZuTest::startZu(bool withFont) {
 
 void ZuTest::waitForPeerConnections() {
     std::string in, out1;
-    auto connectedTo = [&](const std::string& port, const std::string& other) {
-        for (const std::string& c : midi->connections(port))
-            if (c == other) return true;
-        return false;
-    };
+    // One look at the graph per poll: every client that comes and goes is news to zu.
     ASSERT_TRUE(waitUntil(
         [&] {
-            in = peerPort("in");
-            out1 = peerPort("out1");
-            return connectedTo(in, "RtMidi Output Client:RtMidi Output") &&
-                   connectedTo(out1, "RtMidi Input Client:RtMidi Input");
+            PortGraph g = midi->graph();
+            in = g.portOf("zu-peer", "in");
+            out1 = g.portOf("zu-peer", "out1");
+            return g.connected(in, "RtMidi Output Client:RtMidi Output") &&
+                   g.connected(out1, "RtMidi Input Client:RtMidi Input");
         },
-        START_LIMIT, Millis(50)))
+        START_LIMIT, Millis(100), "zu's connections to the peer"))
         << "zu did not connect to the peer's " << (in.empty() ? "missing " : "")
         << "ports; stdout:\n"
         << zu->output();
@@ -155,13 +154,13 @@ Snapshot ZuTest::waitForChange(Region r, const Snapshot& before, const char* wha
             now = look(r);
             return !now.empty() && now != before;
         },
-        answerLimit, Millis(30));
+        answerLimit, Millis(30), what);
     EXPECT_TRUE(changed) << "the window never showed: " << what;
     return now;
 }
 
 void ZuTest::waitForLook(Region r, const Snapshot& wanted, const char* what) {
-    EXPECT_TRUE(waitUntil([&] { return look(r) == wanted; }, answerLimit, Millis(30)))
+    EXPECT_TRUE(waitUntil([&] { return look(r) == wanted; }, answerLimit, Millis(30), what))
         << "the window never showed: " << what;
 }
 
@@ -183,9 +182,9 @@ void ZuTest::sendUntil(const std::vector<unsigned char>& m, const std::function<
     bool done = waitUntil(
         [&] {
             send(1, m);
-            return waitUntil(shown, Millis(1000), Millis(30));
+            return waitUntil(shown, Millis(1000), Millis(30), what);
         },
-        answerLimit, Millis(0));
+        answerLimit, Millis(0), what);
     EXPECT_TRUE(done) << "the window never showed " << what;
 }
 

@@ -38,6 +38,7 @@ constexpr Millis SETTLE(200);
 // Generous limits for a loaded two-core machine.
 constexpr Millis START_LIMIT(30000);
 constexpr Millis EXIT_LIMIT(15000);
+constexpr Millis STOP_LIMIT(5000); // zu's end on SIGTERM
 constexpr Millis MESSAGE_LIMIT(10000);
 
 // Where things are, in window coordinates.
@@ -80,8 +81,8 @@ class ZuTest : public ::testing::Test {
     // Stops zu, the peer and the service; the service object stays for the subclasses.
     void TearDown() override;
 
-    // After a failure: zu's output and frame log and the service's log, copied to
-    // $ZU_TEST_KEEP (else ./failed)/SUITE.TEST, and the end of the service's log.
+    // After a failure: what evidence.h keeps (zu's output, frame log and stacks, the
+    // servers' and the peer's logs) and the end of the service's log.
     void keepEvidence();
     // The environment for zu: the test's display and the service, when started.
     Environment zuEnvironment();

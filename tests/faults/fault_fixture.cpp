@@ -90,6 +90,7 @@ void FaultTest::SetUp() {
 }
 
 void FaultTest::TearDown() {
+    Ending ending;
     resumeService();
     ZuTest::TearDown();
     if (troubled_) {

@@ -27,7 +27,8 @@ double cpuShare(pid_t pid, Millis span);
 ::testing::AssertionResult allValidControlChanges(const std::vector<MidiMessage>& got);
 
 // Sends on the peer's out1 from a thread of its own, one message per period
-// (0: as fast as the peer can), until count messages or stop().
+// (0: as fast as the peer can), until count messages or stop(). A send has a limit
+// (Process::writeStdin), so stop() ends within it.
 class Feeder {
   public:
     using Make = std::function<std::vector<unsigned char>(int)>;

@@ -1,6 +1,7 @@
 // The MIDI service dying under zu, or never being there: zu keeps drawing,
 // triggers keep working with nowhere to go, and q still ends it with status 0.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -258,31 +259,41 @@ TEST(OutputToDeadService, SendsAndCloseReturnPromptly) {
     RecordProperty("close_ms", static_cast<int>(closeMs));
 }
 
-// Closing with a sender stuck in a stalled service gives up within its limit and says
-// so; the sender left behind finishes its send when the service resumes, safely.
-TEST(OutputToStalledService, CloseLeavesTheStuckSenderBehindSafely) {
-    OutputRig rig;
-    ASSERT_GT(rig.pid, 0);
-    // In a child process: a fault here ends that process, not the test program.
+// A sender left waiting inside a stalled service must not touch what closing freed when
+// the service resumes. The child's allocator overwrites every block it frees at once (no
+// per-thread cache, a perturb byte), as a later allocation would, so such a use shows.
+// The child is a fresh process ("threadsafe" style): one forked from this one would
+// inherit a connection whose thread it has not got, and wait for it for ever.
+TEST(OutputToStalledService, ASenderLeftBehindNeverTouchesWhatClosingFreed) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    setenv("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0:glibc.malloc.perturb=165", 1);
     EXPECT_EXIT(
         {
-            MidiPeer peer("zu-peer");
-            MidiConnection& out = rig.connect();
-            if (!OutputRig::deliver(out, peer)) _exit(2);
-            ::kill(rig.pid, SIGSTOP);
-            OutputRig::fill(out);
-            long long start = monotonicMicros();
-            if (out.close()) _exit(4); // nothing was left behind: the stall was never met
-            if (monotonicMicros() - start > HANG_LIMIT.count() * 1000) _exit(3);
-            ::kill(rig.pid, SIGCONT);
-            // The sender left behind wakes now and hands over what it held.
-            if (!peer.waitForCount(6, MESSAGE_LIMIT)) _exit(5);
+            alarm(60); // the child's deadline: a closing that hangs ends it
+            auto fail = [](const char* why, int code) {
+                fprintf(stderr, "%s\n", why);
+                _exit(code);
+            };
+            {
+                OutputRig rig;
+                MidiPeer peer("zu-peer");
+                MidiConnection& out = rig.connect();
+                if (!OutputRig::deliver(out, peer)) fail("nothing delivered", 2);
+                rig.signal(SIGSTOP);
+                OutputRig::fill(out);
+                long long start = monotonicMicros();
+                if (out.close()) fail("closing left nothing behind: the stall was never met", 5);
+                if (monotonicMicros() - start > HANG_LIMIT.count() * 1000)
+                    fail("closing waited for the stalled server", 3);
+                rig.signal(SIGCONT);
+                // The sender left behind wakes now and hands on what it held.
+                if (!peer.waitForCount(6, HANG_LIMIT))
+                    fail("nothing came after the server resumed", 4);
+            }
             _exit(0);
         },
         ::testing::ExitedWithCode(0), "");
-    // The child left clients behind, and a server waits for them before it stops;
-    // the rig's restart frees the registry entry either way.
-    rig.signal(SIGKILL);
+    unsetenv("GLIBC_TUNABLES");
 }
 
 // Peers that come and go while the service runs: on ALSA too.

@@ -1,5 +1,7 @@
 #include "midi_peer.h"
 
+#include "deadline.h"
+
 #include <time.h>
 
 #include <cerrno>
@@ -91,8 +93,11 @@ std::vector<MidiMessage> MidiPeer::received() const {
 }
 
 bool MidiPeer::waitForCount(size_t n, std::chrono::milliseconds timeout) const {
+    Waiting waiting("messages at the peer", __FILE__, __LINE__, timeout);
     std::unique_lock<std::mutex> lock(m_);
-    return arrived_.wait_for(lock, timeout, [&] { return all_.size() >= n; });
+    if (arrived_.wait_for(lock, waiting.given(), [&] { return all_.size() >= n; })) return true;
+    waiting.ranOut();
+    return false;
 }
 
 void MidiPeer::clearReceived() {
@@ -102,9 +107,13 @@ void MidiPeer::clearReceived() {
 }
 
 bool MidiPeer::next(MidiMessage& out, std::chrono::milliseconds timeout) {
+    Waiting waiting("the peer's next message", __FILE__, __LINE__, timeout);
     std::unique_lock<std::mutex> lock(m_);
-    if (!arrived_.wait_for(lock, timeout, [&] { return interrupted_ || taken_ < all_.size(); }))
+    if (!arrived_.wait_for(lock, waiting.given(),
+                           [&] { return interrupted_ || taken_ < all_.size(); })) {
+        waiting.ranOut();
         return false;
+    }
     if (taken_ >= all_.size()) return false;
     out = all_[taken_++];
     return true;

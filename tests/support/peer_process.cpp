@@ -1,6 +1,7 @@
 #include "peer_process.h"
 
 #include <csignal>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
@@ -22,8 +23,13 @@ PeerProcess::PeerProcess(const std::string& program, const Environment& env)
     o.stderrPath = dir_->file("err.txt");
     o.stdinPipe = true;
     proc_ = Process(o);
+    kept_[0] = std::make_unique<Kept>("peer-out.txt", dir_->file("out.txt"));
+    kept_[1] = std::make_unique<Kept>("peer-err.txt", dir_->file("err.txt"));
+    kept_[2] = std::make_unique<Kept>("peer-stacks.txt", "", proc_.pid());
     auto ready = [&] { return readFile(dir_->file("out.txt")).rfind("ready\n", 0) == 0; };
-    if (!waitUntil([&] { return ready() || !proc_.running(); }, READY_LIMIT) || !ready())
+    if (!waitUntil([&] { return ready() || !proc_.running(); }, READY_LIMIT, Millis(20),
+                   "the peer's ports") ||
+        !ready())
         throw std::runtime_error("zu_midi_peer did not start (" + proc_.describeEnd() + "):\n" +
                                  tailOfFile(dir_->file("err.txt")));
 }
@@ -34,7 +40,12 @@ PeerProcess::~PeerProcess() {
 
 void PeerProcess::send(int port, const std::vector<unsigned char>& bytes) {
     std::lock_guard<std::mutex> lock(sending_);
-    proc_.writeStdin("send" + std::to_string(port) + " " + formatBytes(bytes) + "\n");
+    // A peer that takes no input for the write's limit gets none from then on.
+    if (!proc_.writeStdin("send" + std::to_string(port) + " " + formatBytes(bytes) + "\n") &&
+        !deaf_) {
+        deaf_ = true;
+        fprintf(stderr, "zu-test: the peer took no input: from now on sends go nowhere\n");
+    }
 }
 
 std::vector<MidiMessage> PeerProcess::reported() const {
@@ -61,7 +72,8 @@ std::vector<MidiMessage> PeerProcess::received() const {
 }
 
 bool PeerProcess::waitForCount(size_t n, std::chrono::milliseconds timeout) const {
-    return waitUntil([&] { return received().size() >= n; }, timeout, Millis(5));
+    return waitUntil([&] { return received().size() >= n; }, timeout, Millis(5),
+                     "messages at the peer");
 }
 
 void PeerProcess::clearReceived() {

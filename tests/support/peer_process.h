@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "evidence.h"
 #include "midi_peer.h"
 #include "process.h"
 
@@ -32,7 +33,9 @@ class PeerProcess : public Peer {
 
     std::unique_ptr<TempDir> dir_;
     Process proc_;
+    std::unique_ptr<Kept> kept_[3]; // its output, its errors, its stacks
     std::mutex sending_;
+    bool deaf_ = false; // a write ran out of time
     std::atomic<size_t> forgotten_{0};
 };
 

@@ -4,14 +4,13 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace zutest {
+#include "deadline.h"
 
-using Millis = std::chrono::milliseconds;
+namespace zutest {
 
 // The environment as "NAME=value" strings.
 class Environment {
@@ -35,8 +34,17 @@ class Environment {
 // empty when not found.
 std::string findProgram(const std::string& program);
 
-// Polls cond every step until it holds or timeout passes; the last result.
-bool waitUntil(const std::function<bool()>& cond, Millis timeout, Millis step = Millis(20));
+// Polls cond every step until it holds or timeout passes (or the case's deadline: see
+// deadline.h); the last result. what, file and line name the wait in messages.
+bool waitUntil(const std::function<bool()>& cond, Millis timeout, Millis step = Millis(20),
+               const char* what = __builtin_FUNCTION(), const char* file = __builtin_FILE(),
+               int line = __builtin_LINE());
+
+// A reaper outside this process (tools/reaper.sh) stops every child still running and
+// frees every JACK server name still taken once this process has ended, however it ended:
+// ctest kills a case that outran its TIMEOUT, and all the case started, with SIGKILL.
+// Process tells it of its children; JackServer of its names ("jack NAME", "freed NAME").
+void tellReaper(const std::string& line);
 
 struct SpawnOptions {
     std::vector<std::string> argv; // argv[0] is looked up on PATH
@@ -77,12 +85,14 @@ class Process {
     // SIGKILL and reap.
     void kill();
 
-    // Writes text to the child's stdin (SpawnOptions::stdinPipe); false on error.
-    bool writeStdin(const std::string& text);
+    // Writes text to the child's stdin (SpawnOptions::stdinPipe); false on error, or when
+    // the child took none of it for limit: then stdin is closed, since it reads no more.
+    bool writeStdin(const std::string& text, Millis limit = Millis(10000));
     void closeStdin();
 
   private:
     void reset();
+    void ended(int status);
 
     pid_t pid_ = -1;
     bool reaped_ = false;

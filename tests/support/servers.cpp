@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -22,6 +23,7 @@ const Millis START_TIMEOUT(15000);
 // Xvfb reads its keymaps and fonts first: slow from a cold disk, or in an emulated machine.
 const Millis XVFB_START_TIMEOUT(60000);
 const Millis STOP_GRACE(8000);
+const Millis PEEK_LIMIT(5000);
 const char* PIPEWIRE_LIBJACK_DIR = "/usr/lib/x86_64-linux-gnu/pipewire-0.3/jack";
 
 bool exists(const std::string& path) {
@@ -38,14 +40,19 @@ void quietJack() {
 }
 
 // A client without ports, for looking at the server; closed when it goes out of scope.
+// A busy server may turn a new client away: a patient Peek tries again for a while.
 class Peek {
   public:
-    explicit Peek(const std::string& server) {
+    explicit Peek(const std::string& server, bool patient = true) {
         quietJack();
-        jack_status_t status;
-        client_ = jack_client_open("zu-test-peek",
-                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                                   &status, server.c_str());
+        auto open = [&] {
+            jack_status_t status;
+            client_ = jack_client_open(
+                "zu-test-peek", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
+                &status, server.c_str());
+            return client_ != nullptr;
+        };
+        if (!open() && patient) waitUntil(open, PEEK_LIMIT, Millis(100), "a JACK client to look");
     }
     ~Peek() {
         if (client_) jack_client_close(client_);
@@ -123,7 +130,9 @@ class StampedLog {
     std::thread thread_;
 };
 
-XvfbServer::XvfbServer() : dir_(std::make_unique<TempDir>("zu-xvfb")) {
+XvfbServer::XvfbServer()
+    : dir_(std::make_unique<TempDir>("zu-xvfb")),
+      kept_(std::make_unique<Kept>("xvfb.log", dir_->file("xvfb.log"))) {
     SpawnOptions o;
     o.argv = {ZU_XVFB_SCRIPT};
     o.stdoutPath = dir_->file("display");
@@ -136,7 +145,7 @@ XvfbServer::XvfbServer() : dir_(std::make_unique<TempDir>("zu-xvfb")) {
             number = readFile(dir_->file("display"));
             return !proc_.running() || number.find('\n') != std::string::npos;
         },
-        XVFB_START_TIMEOUT, Millis(25));
+        XVFB_START_TIMEOUT, Millis(25), "Xvfb's start");
     if (!proc_.running() || number.empty() || number.back() != '\n') {
         proc_.terminate(STOP_GRACE);
         throw std::runtime_error("Xvfb did not come up (" + proc_.describeEnd() + "):\n" +
@@ -162,9 +171,20 @@ std::string MidiService::uniqueName(const std::string& prefix) {
     return prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
-std::string MidiService::portOf(const std::string& client, const std::string& shortName) const {
+std::vector<std::string> PortGraph::connections(const std::string& port) const {
+    auto it = links.find(port);
+    return it == links.end() ? std::vector<std::string>{} : it->second;
+}
+
+bool PortGraph::connected(const std::string& port, const std::string& other) const {
+    for (const std::string& c : connections(port))
+        if (c == other) return true;
+    return false;
+}
+
+std::string PortGraph::portOf(const std::string& client, const std::string& shortName) const {
     const std::string end = ":" + shortName;
-    for (const std::string& p : ports())
+    for (const std::string& p : ports)
         if (p.rfind(client, 0) == 0 && p.size() > end.size() &&
             p.compare(p.size() - end.size(), std::string::npos, end) == 0)
             return p;
@@ -186,7 +206,8 @@ Environment withoutService(Service service, Environment base) {
 
 JackServer::JackServer(const std::string& name)
     : MidiService(name), dir_(std::make_unique<TempDir>("zu-jack")),
-      log_(std::make_unique<StampedLog>(dir_->file("jackd.fifo"), logPath())) {
+      log_(std::make_unique<StampedLog>(dir_->file("jackd.fifo"), logPath())),
+      kept_(std::make_unique<Kept>("service.log", logPath())) {
     start();
 }
 
@@ -202,7 +223,9 @@ void JackServer::start() {
     o.env.set("JACK_NO_AUDIO_RESERVATION", "1");
     o.stdoutPath = o.stderrPath = log_->fifo();
     proc_ = Process(o);
-    bool up = waitUntil([&] { return !proc_.running() || reachable(); }, START_TIMEOUT, Millis(50));
+    tellReaper("jack " + name_);
+    bool up = waitUntil([&] { return !proc_.running() || reachable(); }, START_TIMEOUT, Millis(50),
+                        "jackd's start");
     if (!up || !proc_.running()) {
         proc_.terminate(STOP_GRACE);
         throw std::runtime_error("jackd " + name_ + " did not come up (" + proc_.describeEnd() +
@@ -212,19 +235,24 @@ void JackServer::start() {
 }
 
 bool JackServer::reachable() const {
-    return Peek(name_).get() != nullptr;
+    return Peek(name_, false).get() != nullptr;
 }
 
 bool JackServer::stop() {
     if (stopped_) return true;
     stopped_ = true;
-    if (proc_.terminate(STOP_GRACE)) return true;
+    Ending ending;
+    if (proc_.terminate(STOP_GRACE)) {
+        tellReaper("freed " + name_);
+        return true;
+    }
     // Killed: its registry entry stays until a server of the same name exits cleanly.
     freeName();
     return false;
 }
 
 bool JackServer::freeName() {
+    Ending ending;
     bool clean = false;
     try {
         start();
@@ -233,26 +261,26 @@ bool JackServer::freeName() {
     } catch (const std::exception&) {
     }
     removeSemaphores(name_);
+    if (clean) tellReaper("freed " + name_);
     return clean;
 }
 
-std::vector<std::string> JackServer::connections(const std::string& port) const {
+PortGraph JackServer::graph() const {
     Peek peek(name_);
-    if (!peek.get()) return {};
-    jack_port_t* p = jack_port_by_name(peek.get(), port.c_str());
-    if (!p) return {};
-    return takeList(jack_port_get_all_connections(peek.get(), p));
+    PortGraph g;
+    if (!peek.get()) return g;
+    g.ports = takeList(jack_get_ports(peek.get(), nullptr, nullptr, 0));
+    for (const std::string& port : g.ports)
+        if (jack_port_t* p = jack_port_by_name(peek.get(), port.c_str()))
+            g.links[port] = takeList(jack_port_get_all_connections(peek.get(), p));
+    return g;
 }
 
 bool JackServer::connect(const std::string& from, const std::string& to) const {
     Peek peek(name_);
-    return peek.get() && jack_connect(peek.get(), from.c_str(), to.c_str()) == 0;
-}
-
-std::vector<std::string> JackServer::ports() const {
-    Peek peek(name_);
-    if (!peek.get()) return {};
-    return takeList(jack_get_ports(peek.get(), nullptr, nullptr, 0));
+    if (!peek.get()) return false;
+    int r = jack_connect(peek.get(), from.c_str(), to.c_str());
+    return r == 0 || r == EEXIST;
 }
 
 Environment JackServer::clientEnvironment(Environment base) const {
@@ -268,7 +296,8 @@ bool MidiService::link(const std::string& from, const std::string& to, bool made
 }
 
 PipeWireServer::PipeWireServer(const std::string& name)
-    : MidiService(name), dir_(std::make_unique<TempDir>("zu-pipewire")) {
+    : MidiService(name), dir_(std::make_unique<TempDir>("zu-pipewire")),
+      kept_(std::make_unique<Kept>("service.log", logPath())) {
     chmod(dir_->path().c_str(), 0700);
     start();
 }
@@ -285,8 +314,8 @@ void PipeWireServer::start() {
     const std::string socket = dir_->file(name_);
     unlink(socket.c_str()); // left by a daemon that was killed
     proc_ = Process(o);
-    bool up =
-        waitUntil([&] { return !proc_.running() || exists(socket); }, START_TIMEOUT, Millis(25));
+    bool up = waitUntil([&] { return !proc_.running() || exists(socket); }, START_TIMEOUT,
+                        Millis(25), "pipewire's start");
     if (!up || !proc_.running()) {
         proc_.terminate(STOP_GRACE);
         throw std::runtime_error("pipewire " + name_ + " did not come up (" + proc_.describeEnd() +
@@ -311,39 +340,26 @@ Environment PipeWireServer::clientEnvironment(Environment base) const {
     return jackLibrary(base, name_).set("XDG_RUNTIME_DIR", dir_->path());
 }
 
-std::string PipeWireServer::listing() const {
-    // This process has jackd's libjack loaded, so PipeWire's is asked from a child.
+PortGraph PipeWireServer::graph() const {
+    // This process has jackd's libjack loaded, so PipeWire's is asked from a child:
+    // "jack_lsp -c" lists every port, each followed by its connections indented.
     TempDir out("zu-pipewire-lsp");
     SpawnOptions o;
     o.argv = {"jack_lsp", "-c"};
     o.env = clientEnvironment();
     o.stdoutPath = out.file("ports");
     Process lsp(o);
-    if (!lsp.wait(START_TIMEOUT) || lsp.exitCode() != 0) return "";
-    return readFile(out.file("ports"));
-}
-
-std::vector<std::string> PipeWireServer::ports() const {
-    std::vector<std::string> out;
-    std::istringstream lines(listing());
+    PortGraph g;
+    if (!lsp.wait(START_TIMEOUT) || lsp.exitCode() != 0) return g;
+    std::istringstream lines(readFile(out.file("ports")));
     std::string line;
-    while (std::getline(lines, line))
-        if (!line.empty() && line[0] != ' ') out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> PipeWireServer::connections(const std::string& port) const {
-    std::vector<std::string> out;
-    std::istringstream lines(listing());
-    std::string line;
-    bool inPort = false;
     while (std::getline(lines, line)) {
         if (!line.empty() && line[0] != ' ')
-            inPort = line == port;
-        else if (inPort && line.size() > 3)
-            out.push_back(line.substr(3));
+            g.ports.push_back(line);
+        else if (!g.ports.empty() && line.size() > 3)
+            g.links[g.ports.back()].push_back(line.substr(3));
     }
-    return out;
+    return g;
 }
 
 namespace {
@@ -426,25 +442,17 @@ bool AlsaService::running() {
     return exists(ALSA_SEQUENCER);
 }
 
-std::vector<std::string> AlsaService::ports() const {
-    std::vector<std::string> out;
-    for (const SeqPort& p : SeqPeek().ports())
-        out.push_back(p.name);
-    return out;
-}
-
-std::vector<std::string> AlsaService::connections(const std::string& port) const {
+PortGraph AlsaService::graph() const {
     SeqPeek peek;
     std::vector<SeqPort> all = peek.ports();
-    std::vector<std::string> out;
+    PortGraph g;
     for (const SeqPort& p : all) {
-        if (p.name != port) continue;
+        g.ports.push_back(p.name);
         for (const snd_seq_addr_t& other : peek.subscribers(p.addr))
             for (const SeqPort& q : all)
-                if (sameAddr(q.addr, other)) out.push_back(q.name);
-        break;
+                if (sameAddr(q.addr, other)) g.links[p.name].push_back(q.name);
     }
-    return out;
+    return g;
 }
 
 bool AlsaService::link(const std::string& from, const std::string& to, bool made) const {
@@ -467,9 +475,10 @@ std::string AlsaService::logPath() const {
     const std::string path = dir_->file("sequencer.txt");
     std::ofstream out(path);
     out << "the sequencer's ports (client:port), each with its connections:\n";
-    for (const std::string& p : ports()) {
+    PortGraph g = graph();
+    for (const std::string& p : g.ports) {
         out << p << "\n";
-        for (const std::string& c : connections(p))
+        for (const std::string& c : g.connections(p))
             out << "    " << c << "\n";
     }
     return path;

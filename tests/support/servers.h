@@ -6,11 +6,13 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "evidence.h"
 #include "process.h"
 
 namespace zutest {
@@ -33,6 +35,7 @@ class XvfbServer {
     std::unique_ptr<TempDir> dir_;
     Process proc_;
     std::string display_;
+    std::unique_ptr<Kept> kept_;
 };
 
 // The MIDI services zu is tested on.
@@ -41,6 +44,19 @@ enum class Service { Jack, PipeWire, Alsa };
 std::string serviceName(Service service);
 // For GoogleTest's messages and test names.
 void PrintTo(Service service, std::ostream* os);
+
+// The ports of a service and their connections, as one client saw them at one moment.
+struct PortGraph {
+    std::vector<std::string> ports; // full names, in the service's order
+    std::map<std::string, std::vector<std::string>> links;
+
+    // The ports connected to port.
+    std::vector<std::string> connections(const std::string& port) const;
+    bool connected(const std::string& port, const std::string& other) const;
+    // The full name of the port shortName of a client whose name starts with client
+    // (a service may add a suffix to it); empty when there is none.
+    std::string portOf(const std::string& client, const std::string& shortName) const;
+};
 
 // A MIDI service that clients reach through clientEnvironment().
 class MidiService {
@@ -64,16 +80,22 @@ class MidiService {
     // After the service was killed or stalled, and every client has gone: frees what
     // its name still holds; false when that failed.
     virtual bool freeName() { return true; }
-    // Every port's full name, in the service's order; empty when it cannot be reached.
-    virtual std::vector<std::string> ports() const = 0;
+    // Every port and its connections, read by one client (each client that comes and
+    // goes is news to every other); empty when the service cannot be reached.
+    virtual PortGraph graph() const = 0;
+    // Every port's full name, in the service's order.
+    std::vector<std::string> ports() const { return graph().ports; }
     // The ports connected to port (full name "client:port").
-    virtual std::vector<std::string> connections(const std::string& port) const = 0;
+    std::vector<std::string> connections(const std::string& port) const {
+        return graph().connections(port);
+    }
     // Connects (made) or disconnects two ports by full name with the service's own tool,
     // as a user does; true when the tool succeeded.
     virtual bool link(const std::string& from, const std::string& to, bool made) const;
-    // The full name of the port shortName of a client whose name starts with client
-    // (a service may add a suffix to it); empty when there is none.
-    std::string portOf(const std::string& client, const std::string& shortName) const;
+    // PortGraph::portOf on the graph as it is now.
+    std::string portOf(const std::string& client, const std::string& shortName) const {
+        return graph().portOf(client, shortName);
+    }
     // The daemon's log: everything it printed, each line behind the CLOCK_MONOTONIC
     // microseconds it arrived at where the daemon prints no time itself.
     virtual std::string logPath() const = 0;
@@ -107,8 +129,7 @@ class JackServer : public MidiService {
     // Starts the server again under its name and stops it cleanly, then removes the
     // semaphores that its lost clients could not remove.
     bool freeName() override;
-    std::vector<std::string> ports() const override;
-    std::vector<std::string> connections(const std::string& port) const override;
+    PortGraph graph() const override;
     // Connects two ports by full name; false when JACK refuses.
     bool connect(const std::string& from, const std::string& to) const;
     Environment clientEnvironment(Environment base = Environment::current()) const override;
@@ -121,6 +142,7 @@ class JackServer : public MidiService {
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<class StampedLog> log_;
     bool stopped_ = false;
+    std::unique_ptr<Kept> kept_;
 };
 
 // A private PipeWire daemon: its own runtime directory (0700), core name and the
@@ -134,19 +156,17 @@ class PipeWireServer : public MidiService {
 
     bool stop() override;
     void restart() override { start(); }
-    std::vector<std::string> ports() const override;
-    std::vector<std::string> connections(const std::string& port) const override;
+    PortGraph graph() const override;
     Environment clientEnvironment(Environment base = Environment::current()) const override;
     // PipeWire's libjack, a PIPEWIRE_REMOTE and a runtime directory of base's choosing.
     static Environment jackLibrary(Environment base, const std::string& remote);
     std::string logPath() const override { return dir_->file("pipewire.log"); }
 
   private:
-    // "jack_lsp -c" run as a client: every port, each followed by its connections indented.
-    std::string listing() const;
     void start();
 
     std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<Kept> kept_;
 };
 
 // The kernel's ALSA sequencer (tests/alsa runs the tests in a guest that has one).
@@ -161,8 +181,7 @@ class AlsaService : public MidiService {
     bool running() override;
     bool stop() override { return true; }
     void restart() override {}
-    std::vector<std::string> ports() const override;
-    std::vector<std::string> connections(const std::string& port) const override;
+    PortGraph graph() const override;
     bool link(const std::string& from, const std::string& to, bool made) const override;
     // No daemon's log: the ports and their connections as they are when asked.
     std::string logPath() const override;

@@ -103,7 +103,8 @@ Window XSession::findWindow(const std::string& title, long pid) {
 
 Window XSession::waitForWindow(const std::string& title, Millis timeout, long pid) {
     Window found = 0;
-    waitUntil([&] { return (found = findWindow(title, pid)) != 0; }, timeout, Millis(50));
+    waitUntil([&] { return (found = findWindow(title, pid)) != 0; }, timeout, Millis(50),
+              "a window");
     return found;
 }
 

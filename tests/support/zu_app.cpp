@@ -22,18 +22,14 @@ ZuApp::ZuApp(const ZuOptions& options) : dir_(std::make_unique<TempDir>("zu-run"
     o.stdoutPath = dir_->file("stdout.txt");
     o.stderrPath = dir_->file("stderr.txt");
     proc_ = Process(o);
-}
-
-void ZuApp::keepLogs(const std::string& dir) const {
-    for (const char* name : {"stdout.txt", "stderr.txt", "frames.log"}) {
-        std::error_code ignored;
-        fs::copy_file(dir_->file(name), fs::path(dir) / ("zu-" + std::string(name)),
-                      fs::copy_options::overwrite_existing, ignored);
-    }
+    for (const char* name : {"stdout.txt", "stderr.txt", "frames.log"})
+        kept_.push_back(std::make_unique<Kept>("zu-" + std::string(name), dir_->file(name)));
+    kept_.push_back(std::make_unique<Kept>("zu-stacks.txt", "", proc_.pid()));
 }
 
 bool ZuApp::waitForOutput(const std::string& text, Millis timeout) const {
-    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout, Millis(50));
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, timeout, Millis(50),
+                     "zu's output");
 }
 
 } // namespace zutest

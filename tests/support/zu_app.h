@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "evidence.h"
 #include "process.h"
 
 namespace zutest {
@@ -39,12 +41,12 @@ class ZuApp {
     // Waits until stdout contains text.
     bool waitForOutput(const std::string& text, Millis timeout) const;
     const std::string& workDir() const { return dir_->path(); }
-    // Copies stdout, stderr and the frame log into dir, which must exist.
-    void keepLogs(const std::string& dir) const;
 
   private:
     std::unique_ptr<TempDir> dir_;
     Process proc_;
+    // stdout, stderr, the frame log and the threads' stacks, for a case that fails.
+    std::vector<std::unique_ptr<Kept>> kept_;
 };
 
 } // namespace zutest
