@@ -7,6 +7,18 @@ if(ZU_SANITIZE)
   return()
 endif()
 
+# Windows programs (PE) take no ELF flags: the stack protector with its library libssp
+# (linked statically, as everything there), fortify on top of it, and the loader's
+# ASLR (64-bit too) and DEP.
+if(WIN32)
+  add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security
+                      $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+  add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--nxcompat
+                   -Wl,--high-entropy-va)
+  message(STATUS "Hardening: stack protector, fortify, ASLR, DEP (PE)")
+  return()
+endif()
+
 find_program(DPKG_BUILDFLAGS dpkg-buildflags)
 # zu_buildflags(KIND VAR FALLBACK...): dpkg-buildflags --get KIND into VAR, or FALLBACK.
 function(zu_buildflags kind var)

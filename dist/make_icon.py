@@ -3,7 +3,7 @@
 
 The knob is round and its corners are panel background; outside the circle the
 icon is made transparent, with a one-pixel soft edge, so it sits on any theme.
-Usage: make_icon.py dial.bmp zu.png
+Usage: make_icon.py dial.bmp zu.png (or zu.ico: the same PNG in a Windows icon)
 """
 import math
 import struct
@@ -64,13 +64,21 @@ def png(rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def ico(image):
+    """A Windows icon holding one PNG image, as Windows reads them since Vista."""
+    header = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 32, len(image), 6 + 16)
+    return header + entry + image
+
+
 def main(argv):
     if len(argv) != 3:
         sys.stderr.write(__doc__)
         return 2
     width, height, rows = read_bmp(argv[1])
+    image = png(icon_pixels(width, height, rows))
     with open(argv[2], "wb") as f:
-        f.write(png(icon_pixels(width, height, rows)))
+        f.write(ico(image) if argv[2].endswith(".ico") else image)
     return 0
 
 

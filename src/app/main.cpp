@@ -9,6 +9,7 @@
 
 #include "../connection/midi_connection.h"
 #include "display.h"
+#include "platform.h"
 #include "shell.h"
 
 namespace {
@@ -27,7 +28,7 @@ constexpr std::chrono::seconds MIDI_START_LIMIT(3);
 
 // Without a window or renderer nothing can be shown or drawn safely.
 [[noreturn]] void cannotStart(MidiConnection& midi, const char* what) {
-    printf("\nzu cannot start: %s: %s\n", what, SDL_GetError());
+    tellFatal("\nzu cannot start: %s: %s\n", what, SDL_GetError());
     leave(midi, 1);
 }
 
@@ -71,6 +72,7 @@ void setGlAttributes() {
 } // namespace
 
 int main(int, char**) {
+    startPlatform();
     srand(static_cast<unsigned>(time(nullptr)));
     // Never destroyed: a closing left waiting in a stalled MIDI service may still reach it.
     MidiConnection& midi = *new MidiConnection(MidiCC::inbox);
@@ -101,7 +103,7 @@ int main(int, char**) {
     }
     font = TTF_OpenFont(FONT_FILE, 18);
     if (!font) {
-        printf("Could not load font\n");
+        tellFatal("Could not load font\n");
         leave(midi, 1);
     }
     int W = 0, H = 0;

@@ -102,6 +102,22 @@ void wakeOnMidi(Shell& s) {
     };
 }
 
+// Window events come for many reasons (some systems report each present as one):
+// only those that reveal or spoil the picture ask for a paint.
+static bool needsPaint(const SDL_Event& e) {
+    if (e.type != SDL_WINDOWEVENT) return true;
+    switch (e.window.event) {
+    case SDL_WINDOWEVENT_SHOWN:
+    case SDL_WINDOWEVENT_EXPOSED:
+    case SDL_WINDOWEVENT_RESTORED:
+    case SDL_WINDOWEVENT_RESIZED:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void handleEvent(Shell& s, const SDL_Event& e) {
     if (s.midiEvent != 0 && e.type == s.midiEvent) {
         if (!MidiCC::toSettingCC) return; // learn mode follows nothing
@@ -110,7 +126,7 @@ void handleEvent(Shell& s, const SDL_Event& e) {
         if (s.frameLog) fprintf(s.frameLog, "midi %lld %d %d\n", monotonicMicros(), number, value);
     } else {
         dispatch(s, e);
-        requestPaint();
+        if (needsPaint(e)) requestPaint();
         if (s.frameLog) fprintf(s.frameLog, "event %lld %u\n", monotonicMicros(), e.type);
     }
 }

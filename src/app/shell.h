@@ -47,7 +47,8 @@ void dispatch(Shell& s, const SDL_Event& e);
 // which wakes its wait; throws nothing (without an event type left, frames still follow).
 void wakeOnMidi(Shell& s);
 // One event as the loop takes it: a new incoming pair is followed at once, anything
-// else is dispatched and asks for a paint.
+// else is dispatched and asks for a paint (a window event only when it shows, uncovers
+// or resizes the window).
 void handleEvent(Shell& s, const SDL_Event& e);
 // The pointer position, as the mouse rules read it.
 SDL_Point mousePosition();

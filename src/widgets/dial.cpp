@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/stat.h>
+#include <filesystem>
+
+#include "../app/platform.h"
 
 Dial::Dial(int x, int y, int w, int h) : rect{x, y, w, h}, label(std::make_unique<Label>()) {
     label->x = static_cast<int>(x + (w - 0.75 * w) * 0.5);
@@ -18,16 +20,29 @@ void Dial::draw() {
     label->draw();
 }
 
+namespace {
+// What tells one version of dial.bmp from another, on every system.
+struct FileStamp {
+    std::filesystem::file_time_type written{};
+    std::uintmax_t size = 0;
+    bool operator==(const FileStamp& o) const { return written == o.written && size == o.size; }
+};
+
+bool stamp(const char* path, FileStamp& s) {
+    std::error_code failed;
+    s.written = std::filesystem::last_write_time(path, failed);
+    if (!failed) s.size = std::filesystem::file_size(path, failed);
+    return !failed;
+}
+} // namespace
+
 // The decoded knob picture is kept while dial.bmp stays the same file; a file that
 // disappears or changes is read again, so a missing picture still fails the frame.
 static SDL_Surface* knobPicture() {
     static SDL_Surface* cached = nullptr;
-    static struct stat seen = {};
-    struct stat now = {};
-    bool same = stat("dial.bmp", &now) == 0 && cached && now.st_dev == seen.st_dev &&
-                now.st_ino == seen.st_ino && now.st_size == seen.st_size &&
-                now.st_mtim.tv_sec == seen.st_mtim.tv_sec &&
-                now.st_mtim.tv_nsec == seen.st_mtim.tv_nsec;
+    static FileStamp seen;
+    FileStamp now;
+    bool same = stamp("dial.bmp", now) && cached && now == seen;
     if (same) return cached;
     SDL_Surface* fresh = SDL_LoadBMP_RW(SDL_RWFromFile("dial.bmp", "rb"), 1);
     if (fresh) {
@@ -39,8 +54,7 @@ static SDL_Surface* knobPicture() {
 }
 
 [[noreturn]] static void renderingError() {
-    printf("Rendering error:%s\n", SDL_GetError());
-    fflush(stdout);
+    tellFatal("Rendering error:%s\n", SDL_GetError());
     exit(1);
 }
 

@@ -280,6 +280,19 @@ void ZuTest::expectExit(int code) {
                                               << zu->output();
 }
 
+void ZuTest::requestClose() {
+    Display* d = x->display();
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &e);
+    XFlush(d);
+}
+
 void ZuTest::quitAndExpectZero() {
     pointAtWindow();
     x->tapKey(XK_q);

@@ -115,6 +115,8 @@ class ZuTest : public ::testing::Test {
         x->click(window, at.x, at.y, button);
         settle();
     }
+    // What a window manager sends when the user closes the window.
+    void requestClose();
     // Presses the dial, moves up by steps motion events, releases; each step is
     // waited for on screen.
     void dragUp(At dial, Region area, int steps);

@@ -26,19 +26,6 @@ class Quit : public FaultTest, public ::testing::WithParamInterface<QuitCase> {
         toggleMode("the learn dialog");
         if (mode == Mode::Follow) toggleMode("the learn dialog going away");
     }
-    // What a window manager sends when the user closes the window.
-    void requestClose() {
-        Display* d = x->display();
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = window;
-        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(d, window, False, NoEventMask, &e);
-        XFlush(d);
-    }
 };
 
 TEST_P(Quit, ExitsWithStatusZero) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "canvas.h"
+#include "empty_dir.h"
 #include "widgets/dial.h"
 
 namespace {
@@ -235,9 +236,7 @@ TEST_F(CanvasDeathTest, DialWithoutPictureEndsWithRenderingError) {
         {
             fflush(stdout);
             dup2(2, 1);
-            // An empty directory that is gone again: nothing to leave behind.
-            char dir[] = "/tmp/zu-no-dial-XXXXXX";
-            if (!mkdtemp(dir) || chdir(dir) != 0 || rmdir(dir) != 0) _exit(3);
+            if (!enterEmptyDir()) _exit(3);
             d.render();
         },
         ::testing::ExitedWithCode(1), "Rendering error:.+\n");

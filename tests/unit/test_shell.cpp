@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "empty_dir.h"
 #include "panel_fixture.h"
 
 namespace {
@@ -57,10 +58,12 @@ class ShellTest : public PanelTest {
         const Label& l = *panel->valueButton.label;
         return sameRGB(l.bgColor, DARK) && sameRGB(l.textColor, text);
     }
+    // k is the key of a key event, the kind of a window event.
     void push(Uint32 type, SDL_Keycode k = 0) {
         SDL_Event e{};
         e.type = type;
         if (type == SDL_KEYDOWN || type == SDL_KEYUP) e.key.keysym.sym = k;
+        if (type == SDL_WINDOWEVENT) e.window.event = static_cast<Uint8>(k);
         ASSERT_EQ(1, SDL_PushEvent(&e)) << SDL_GetError();
     }
     void frame(Uint32 first = 1000, Uint32 second = 1000) {
@@ -319,8 +322,17 @@ TEST_F(ShellTest, OnlyFramesWhosePictureChangedArePainted) {
     EXPECT_FALSE(painted("nothing happened"));
     EXPECT_FALSE(painted("still nothing"));
 
-    push(SDL_WINDOWEVENT); // an expose, say
-    EXPECT_TRUE(painted("a window event"));
+    for (SDL_WindowEventID shows : {SDL_WINDOWEVENT_SHOWN, SDL_WINDOWEVENT_EXPOSED,
+                                    SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_RESIZED}) {
+        push(SDL_WINDOWEVENT, shows);
+        EXPECT_TRUE(painted("a window shown, uncovered or resized")) << int(shows);
+    }
+    // Some systems report every present as a window event: painting on those never ends.
+    for (SDL_WindowEventID same : {SDL_WINDOWEVENT_MOVED, SDL_WINDOWEVENT_ENTER,
+                                   SDL_WINDOWEVENT_FOCUS_GAINED, SDL_WINDOWEVENT_TAKE_FOCUS}) {
+        push(SDL_WINDOWEVENT, same);
+        EXPECT_FALSE(painted("a window event that leaves the picture as it was")) << int(same);
+    }
     push(SDL_KEYDOWN, SDLK_c);
     EXPECT_TRUE(painted("c"));
     EXPECT_FALSE(painted("after c"));
@@ -351,8 +363,7 @@ TEST_F(ShellTest, AnIdleFrameStillEndsZuWhenTheKnobPictureIsGone) {
         {
             fflush(stdout);
             dup2(2, 1);
-            char dir[] = "/tmp/zu-no-dial-XXXXXX";
-            if (!mkdtemp(dir) || chdir(dir) != 0 || rmdir(dir) != 0) _exit(3);
+            if (!enterEmptyDir()) _exit(3);
             if (takePaintRequest()) _exit(4); // nothing to paint: only the check can end it
             frame();
             _exit(0);
