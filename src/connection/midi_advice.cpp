@@ -27,23 +27,28 @@ std::string midiAdvice(const PortCheck& out, const PortCheck& in) {
         return start + "zu found no MIDI service: neither the ALSA sequencer nor a JACK server is "
                        "running. Start JACK or PipeWire and zu connects to it.\n";
     std::vector<std::string> whats, fixes;
+    RtMidi::Api api = out.answered ? out.api : in.api;
+    // Only JACK and ALSA let a user connect ports; elsewhere devices are opened by number.
+    bool connects = api == RtMidi::UNIX_JACK || api == RtMidi::LINUX_ALSA;
     // JACK keeps a port open that found nothing to connect to, so the count tells.
     if (out.others < 1 || !out.opened) {
         whats.push_back(out.others < 1 ? "no port to send to (output port 0)"
                                        : "an output port 0 that would not open");
-        fixes.push_back(
-            "start your synth and zu connects to it, or connect \"RtMidi Output\" to it");
+        fixes.push_back(connects ? "start your synth and zu connects to it, or connect \"RtMidi "
+                                   "Output\" to it"
+                                 : "start your synth or virtual MIDI cable and zu finds it "
+                                   "within a second");
     }
     if (in.others < 2 || !in.opened) {
         whats.push_back(in.others < 2 ? "no second port to read from (input port 1)"
                                       : "an input port 1 that would not open");
-        fixes.push_back("plug in your controller and zu connects to it, or connect it to \"RtMidi "
-                        "Input\"");
+        fixes.push_back(connects ? "plug in your controller and zu connects to it, or connect it "
+                                   "to \"RtMidi Input\""
+                                 : "plug in your controller and zu finds it within a second");
     }
     if (whats.empty()) return "";
     std::string fix = joined(fixes, "; ");
     fix[0] = static_cast<char>(toupper(static_cast<unsigned char>(fix[0])));
-    RtMidi::Api api = out.answered ? out.api : in.api;
     return start + "zu is not connected: on " + serviceName(api) + " it finds " +
            joined(whats, " and ") + ". " + fix + ".\n";
 }

@@ -64,6 +64,15 @@ TEST(MidiAdvice, PortsThatWouldNotOpenOnAlsa) {
     EXPECT_TRUE(has(a, "synth") && has(a, "controller")) << "a fix for each: " << a;
 }
 
+TEST(MidiAdvice, WhereNoPortCanBeConnectedItSaysToStartTheDeviceFirst) {
+    PortCheck out = jack(0, false), in = jack(1, true);
+    out.api = in.api = RtMidi::WINDOWS_MM;
+    std::string a = midiAdvice(out, in);
+    expectOneLine(a);
+    EXPECT_TRUE(has(a, "virtual MIDI cable") && has(a, "within a second")) << a;
+    EXPECT_FALSE(has(a, "RtMidi Output") || has(a, "RtMidi Input")) << "nothing to connect: " << a;
+}
+
 TEST(MidiAdvice, StartsALineOfItsOwnAfterTheOutputMessage) {
     // "Could not open MIDI out port NAME" has no line end; "No ports available!\n"
     // follows it only when there is no input port at all.
