@@ -54,3 +54,10 @@ void Button::changeTxtColor(SDL_Color& c) {
     label->hoverColor = c;
     label->hoverColor.a = 255;
 }
+
+ControlsList ctrlList;
+
+void ControlsList::changeTxtColor(SDL_Color c) {
+    for (Button* b : buttons)
+        b->changeTxtColor(c);
+}

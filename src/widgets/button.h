@@ -39,3 +39,19 @@ class Button : public Control, public MidiCCfy {
   private:
     bool fire();
 };
+
+// Non-owning list of the buttons that follow a colour change.
+class ControlsList {
+  public:
+    std::vector<Button*> buttons;
+    std::vector<Control*> controls;
+
+    // Appends b to buttons.
+    void add(Button* b) { buttons.push_back(b); }
+    // Appends c to controls.
+    void addCtrl(Control* c) { controls.push_back(c); }
+    // Gives every button in buttons the text colour c.
+    void changeTxtColor(SDL_Color c);
+};
+
+extern ControlsList ctrlList;

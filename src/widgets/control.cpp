@@ -1,15 +1,11 @@
 #include "control.h"
 
-#include "button.h"
-
 SDL_Renderer* renderer = nullptr;
 TTF_Font* font = nullptr;
 const char* FONT_FILE = "8bitOperatorPlus8-Regular.ttf";
 const SDL_Color TXT_COLOR = {255, 255, 255, 255};
 const SDL_Color BG_COLOR = {16, 16, 16, 0};
 const SDL_Color TXT_COLOR_HOVER = {255, 255, 255, 255};
-
-ControlsList ctrlList;
 
 // The first frame always paints.
 static std::atomic<bool> paintRequested{true};
@@ -32,11 +28,6 @@ SharedText& SharedText::operator=(const std::string& s) {
 std::string SharedText::str() const {
     std::lock_guard<std::mutex> lock(m_);
     return s_;
-}
-
-void ControlsList::changeTxtColor(SDL_Color c) {
-    for (Button* b : buttons)
-        b->changeTxtColor(c);
 }
 
 bool hitTest(const SDL_Point& p, int x, int y, int w, int h) {

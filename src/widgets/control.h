@@ -10,8 +10,6 @@
 #include <tuple>
 #include <vector>
 
-class Button;
-
 // The shared drawing context; set by the application before any widget is built.
 extern SDL_Renderer* renderer;
 extern TTF_Font* font;
@@ -78,22 +76,6 @@ class MidiCCfy {
   protected:
     ~MidiCCfy() = default;
 };
-
-// Non-owning list of the buttons that follow a colour change.
-class ControlsList {
-  public:
-    std::vector<Button*> buttons;
-    std::vector<Control*> controls;
-
-    // Appends b to buttons.
-    void add(Button* b) { buttons.push_back(b); }
-    // Appends c to controls.
-    void addCtrl(Control* c) { controls.push_back(c); }
-    // Gives every button in buttons the text colour c.
-    void changeTxtColor(SDL_Color c);
-};
-
-extern ControlsList ctrlList;
 
 // Inclusive hit test: both far edges count as inside.
 bool hitTest(const SDL_Point& p, int x, int y, int w, int h);
