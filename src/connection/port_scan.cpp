@@ -24,11 +24,11 @@ std::vector<std::string> names(RtMidi* lister) {
 } // namespace
 
 // What a scan sees, through listers kept while the service answers. One of a service
-// that died lists what was, so every fourth look a new one asks the service itself.
+// that died lists what was, so every eighth look (6 s) a new one asks the service itself.
 bool PortScan::list(bool inputs, std::vector<std::string>& ports) {
     MidiReportWatch answer;
     std::unique_ptr<RtMidiOut> fresh;
-    if (inputs && ++looks_ % 4 == 0) fresh = build<RtMidiOut>(api_, "zu-scan");
+    if (inputs && ++looks_ % 8 == 0) fresh = build<RtMidiOut>(api_, "zu-scan");
     if (!outputsLister_) outputsLister_ = build<RtMidiIn>(api_, "zu-scan");
     if (!inputsLister_) inputsLister_ = build<RtMidiOut>(api_, "zu-scan");
     RtMidi* lister = fresh    ? fresh.get()
