@@ -660,6 +660,8 @@ def call_costs(args, servers, x, tmp):
             time.sleep(args.idle)
             origin = find_window(env, title)
             x.focus_follows_pointer()
+            # A move within the window paints a frame, which an idle zu would not.
+            x.move(origin[0] + POINTER_SPOT[0] + 5, origin[1] + POINTER_SPOT[1] + 5)
             x.move(origin[0] + POINTER_SPOT[0], origin[1] + POINTER_SPOT[1])
             time.sleep(0.1)
             x.tap("q")
