@@ -1,5 +1,6 @@
 # Helpers of the scripts that drive zu in the guest of alsa_vm.sh --desktop. They read
-# zu's frame log in $dir/frames.log and call the script's own fail.
+# zu's frame log in $dir/frames.log (zu.exe ends its lines with CR LF) and call the
+# script's own fail.
 
 # within SECONDS COMMAND...: runs COMMAND until it succeeds; false once SECONDS have passed.
 within() {
@@ -10,7 +11,7 @@ within() {
         sleep 0.1
     done
 }
-keys_taken() { grep -c '^event [0-9]* 768$' "$dir/frames.log"; } # SDL_KEYDOWN
+keys_taken() { grep -cE $'^event [0-9]+ 768\r?$' "$dir/frames.log"; } # SDL_KEYDOWN
 more_keys() { [ "$(keys_taken)" -gt "$1" ]; }
 # key KEYSYM: types it and waits until zu's frame log shows one more key taken.
 key() {
@@ -29,7 +30,7 @@ controller_client() {
 }
 # follow_controller: sends controller 20 at 9 from the controller until zu, in follow
 # mode, takes it (its frame log tells of each new pair).
-followed() { grep -q '^midi [0-9]* 20 9$' "$dir/frames.log"; }
+followed() { grep -qE $'^midi [0-9]+ 20 9\r?$' "$dir/frames.log"; }
 follow_controller() {
     local sent=0
     until followed || [ $sent -ge 20 ]; do
