@@ -61,10 +61,5 @@ reached() { grep -q 'Control change' "$dir/through.txt"; }
 key r
 within 20 reached || fail "r sent nothing to Midi Through"
 
-ended() { ! kill -0 "$zu_pid" 2>/dev/null; }
-xdotool key q
-within 30 ended || fail "zu did not end on q"
-wait "$zu_pid"
-status=$?
-[ $status -eq 0 ] || fail "zu ended with status $status"
+quit_with_q zu
 echo "zu connected to Midi Through and the controller, followed it, sent r and quit"

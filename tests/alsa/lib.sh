@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers of the scripts that drive zu in the guest of alsa_vm.sh --desktop. They read
 # zu's frame log in $dir/frames.log (zu.exe ends its lines with CR LF) and call the
 # script's own fail.
@@ -39,4 +40,14 @@ follow_controller() {
         within 2 followed
     done
     followed || fail "zu in follow mode never took the controller's message"
+}
+# quit_with_q NAME: types q and fails unless zu ($zu_pid) ends with status 0.
+zu_ended() { ! kill -0 "$zu_pid" 2>/dev/null; }
+quit_with_q() {
+    local status
+    xdotool key q
+    within 30 zu_ended || fail "$1 did not end on q"
+    wait "$zu_pid"
+    status=$?
+    [ $status -eq 0 ] || fail "$1 ended with status $status"
 }

@@ -17,7 +17,7 @@ prefix=${ZU_WINEPREFIX:-${ZU_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zu-w
 export WINEPREFIX WINEDEBUG=${WINEDEBUG:--all} WINELOADER=/usr/lib/wine/wine64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Debian's Wine keeps wineserver's socket under /run/user/UID.
-mkdir -p -m 700 "/run/user/$(id -u)"
+mkdir -p "/run/user/$(id -u)" && chmod 700 "/run/user/$(id -u)"
 dir=$(mktemp -d /run/zu-wine.XXXXXX)
 WINEPREFIX=$dir/prefix
 pids=()
@@ -38,12 +38,12 @@ fail() {
     exit 1
 }
 started=$SECONDS
-say() { echo "$(($SECONDS - started)) s: $*"; }
+say() { echo "$((SECONDS - started)) s: $*"; }
 
 [ -f "$prefix/.zu-ready" ] || fail "no Wine prefix in $prefix (tests/windows/wine.sh sets it up)"
 mkdir "$WINEPREFIX" "$dir/zu"
-cp -rs "$prefix/drive_c" "$WINEPREFIX/" &&
-    find "$prefix" -mindepth 1 -maxdepth 1 ! -name drive_c -exec cp -a {} "$WINEPREFIX/" \; ||
+{ cp -rs "$prefix/drive_c" "$WINEPREFIX/" &&
+    find "$prefix" -mindepth 1 -maxdepth 1 ! -name drive_c -exec cp -a {} "$WINEPREFIX/" \; ; } ||
     fail "could not copy the Wine prefix"
 cp -r "$(dirname "$exe")"/. "$dir/zu/" || fail "could not copy $exe's folder"
 say "prefix copied"
@@ -91,10 +91,5 @@ key m
 follow_controller
 say "zu.exe followed the controller"
 
-ended() { ! kill -0 "$zu_pid" 2>/dev/null; }
-xdotool key q
-within 30 ended || fail "zu.exe did not end on q"
-wait "$zu_pid"
-status=$?
-[ $status -eq 0 ] || fail "zu.exe ended with status $status"
+quit_with_q zu.exe
 say "zu.exe sent r to Midi Through, followed the controller and quit with status 0"
