@@ -6,9 +6,9 @@
 #
 #   tests/alsa/wine.sh ZU_EXE
 # ZU_EXE's folder holds what the zip holds; the Wine prefix is tests/windows/wine.sh's,
-# which that script sets up (on the host: it takes minutes in the guest). Both are copied to a tmpfs: wineserver's socket cannot live on the guest's 9p
-# root. The files of drive_c, Wine's own DLLs and programs, are only read: symbolic links
-# to them will do.
+# which that script sets up (on the host: it takes minutes in the guest). Both are
+# copied to a tmpfs: wineserver's socket cannot live on the guest's 9p root. The files
+# of drive_c, Wine's own DLLs and programs, are only read: symbolic links to them will do.
 set -uo pipefail
 exe=$1
 prefix=${ZU_WINEPREFIX:-${ZU_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zu-windows}/wine}
