@@ -23,7 +23,7 @@ constexpr std::chrono::seconds MIDI_START_LIMIT(3);
     fflush(stdout);
     SDL_Quit();
     if (!midi.close()) _exit(status);
-    endProcess(status);
+    exit(status);
 }
 
 // Without a window or renderer nothing can be shown or drawn safely.

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #ifdef _WIN32
@@ -23,12 +22,6 @@ void startPlatform() {
     SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl"); // the environment's choice wins
 }
 
-void endProcess(int status) {
-    fflush(nullptr);
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
-    exit(status); // not reached
-}
-
 static void showFatal(const std::string& line) {
     DWORD kind = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE));
     if (kind == FILE_TYPE_DISK || kind == FILE_TYPE_PIPE) return;
@@ -37,9 +30,6 @@ static void showFatal(const std::string& line) {
 }
 #else
 void startPlatform() {}
-void endProcess(int status) {
-    exit(status);
-}
 static void showFatal(const std::string&) {}
 #endif
 

@@ -6,10 +6,6 @@
 // any), and has SDL draw with OpenGL as on Linux unless SDL_RENDER_DRIVER says otherwise
 // (under Wine, Direct3D reports each present as an expose, which asks for the next).
 void startPlatform();
-// Ends zu with status once its MIDI ports are closed. On Windows the system's MIDI
-// drivers are not unloaded: Wine's ALSA driver crashes the process while it unloads
-// (status 139), and with every port closed the unloading has nothing left to do.
-[[noreturn]] void endProcess(int status);
 // Prints a line that ends zu. On Windows it also shows it in a message box, unless
 // the output goes to a file or a pipe (a script reads it; a box would hold zu open).
 void tellFatal(const char* format, ...)
