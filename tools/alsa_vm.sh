@@ -3,7 +3,7 @@
 # Debian's kernel, mounts this machine's root over virtio-9p and runs this machine's
 # own programs there, in the same working directory.
 #
-#   tools/alsa_vm.sh [--desktop] [--limit SECONDS] BUILD_DIR COMMAND [ARG...]
+#   tools/alsa_vm.sh [--desktop] [--limit SECONDS] [--cpu MODEL] BUILD_DIR COMMAND [ARG...]
 #
 # The kernel, its modules and an initramfs are prepared once in BUILD_DIR/alsa-vm.
 # The guest loads snd-seq only, so the tests' peer is zu's port 0 and port 1 as on
@@ -11,7 +11,8 @@
 # and snd-virmidi (a card whose /dev/snd/midiC0D0 plays a hardware controller).
 # Prints the command's output and exits with its status; 124 when the limit
 # (default 600 s, boot included) ran out, 125 when the guest never ran it.
-# Variables ZU_*, GTEST_*, PATH, HOME and LANG go along.
+# Variables ZU_*, GTEST_*, PATH, HOME and LANG go along. --cpu replaces qemu's CPU model
+# (default max,avx2=off, see below).
 set -uo pipefail
 
 # In the guest, as its first process, after the initramfs switched to the host's root.
@@ -81,11 +82,12 @@ if [ "${1:-}" = --guest ]; then
     exit
 fi
 
-desktop=0 limit=600
+desktop=0 limit=600 cpu=max,avx2=off
 while [ $# -gt 0 ]; do
     case $1 in
     --desktop) desktop=1 ;;
     --limit) limit=$2 && shift ;;
+    --cpu) cpu=$2 && shift ;;
     -*) sed -n 6p "$0" >&2 && exit 2 ;;
     *) break ;;
     esac
@@ -122,7 +124,7 @@ trap 'exit 130' INT TERM
 
 self=$(realpath "$0")
 # Without AVX2: the software GL's compiled gathers crashed zu under emulated AVX2.
-qemu-system-x86_64 -accel tcg,thread=multi -cpu max,avx2=off -smp 2 -m 2048 \
+qemu-system-x86_64 -accel tcg,thread=multi -cpu "$cpu" -smp 2 -m 2048 \
     -kernel "$cache"/root/boot/vmlinuz-* -initrd "$cache/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1 zu=$self,--guest,$run,$cache/root,$desktop" \
     -fsdev local,id=hostroot,path=/,security_model=passthrough,multidevs=remap \

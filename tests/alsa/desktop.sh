@@ -9,6 +9,7 @@
 set -uo pipefail
 zu=$1 assets=$2
 . "$(dirname "$0")/../../tools/xvfb.sh"
+. "$(dirname "$0")/lib.sh"
 dir=$(mktemp -d /tmp/zu-desktop.XXXXXX)
 pids=()
 cleanup() {
@@ -24,35 +25,12 @@ fail() {
     echo "--- what reached Midi Through"; cat "$dir/through.txt"
     exit 1
 }
-# within SECONDS COMMAND...: runs COMMAND until it succeeds; false once SECONDS have passed.
-within() {
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt "$end" ] || return 1
-        sleep 0.1
-    done
-}
-keys_taken() { grep -c '^event [0-9]* 768$' "$dir/frames.log"; } # SDL_KEYDOWN
-more_keys() { [ "$(keys_taken)" -gt "$1" ]; }
-# key KEYSYM: types it and waits until zu's frame log shows one more key taken.
-key() {
-    local before
-    before=$(keys_taken)
-    xdotool key "$1"
-    within 20 more_keys "$before" || fail "zu did not take the key $1"
-}
-# The client's block of aconnect -l, its ports and their connections.
-client() { aconnect -l | awk -v name="'$1'" '/^client /{ on = index($0, name) > 0 } on'; }
-# connected CLIENT "Connecting To"|"Connected From" CLIENT:PORT (maybe with "[real:0]")
-connected() { client "$1" | grep -Eq "$2:.*[ ,]$3(\[[^]]*\])?(,|$)"; }
-
 start_xvfb "$dir" || fail "Xvfb did not start: $(cat "$dir/xvfb.log")"
 pids+=("$xvfb_pid")
 export DISPLAY=$display
 aseqdump -p "Midi Through" >"$dir/through.txt" 2>&1 &
 pids+=($!)
-controller=$(aconnect -l | sed -n "s/^client \([0-9]*\): 'Virtual Raw MIDI.*/\1/p" | head -1)
+controller=$(controller_client)
 [ -n "$controller" ] || fail "no snd-virmidi card (alsa_vm.sh --desktop loads it)"
 
 cp "$assets/8bitOperatorPlus8-Regular.ttf" "$assets/dial.bmp" "$dir/"
@@ -77,25 +55,11 @@ xdotool mousemove --window "$window" 4 150
 key m
 key m
 
-# Controller 20 at 9 from the controller; sent again until zu follows it (its frame log
-# tells of each new pair).
-followed() { grep -q '^midi [0-9]* 20 9$' "$dir/frames.log"; }
-sent=0
-until followed || [ $sent -ge 20 ]; do
-    printf '\260\024\011' >/dev/snd/midiC0D0
-    sent=$((sent + 1))
-    within 2 followed
-done
-followed || fail "zu in follow mode never took the controller's message"
+follow_controller
 
 reached() { grep -q 'Control change' "$dir/through.txt"; }
 key r
 within 20 reached || fail "r sent nothing to Midi Through"
 
-ended() { ! kill -0 "$zu_pid" 2>/dev/null; }
-xdotool key q
-within 30 ended || fail "zu did not end on q"
-wait "$zu_pid"
-status=$?
-[ $status -eq 0 ] || fail "zu ended with status $status"
+quit_with_q zu
 echo "zu connected to Midi Through and the controller, followed it, sent r and quit"
