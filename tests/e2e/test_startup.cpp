@@ -11,10 +11,7 @@ class LifecycleOnEachService : public OnEachService<ZuTest> {};
 
 TEST_F(Lifecycle, WindowIsTitledZuAndMeasures88x280) {
     ASSERT_NO_FATAL_FAILURE(startAll());
-    int w = 0, h = 0;
-    ASSERT_TRUE(x->windowSize(window, w, h));
-    EXPECT_EQ(88, w);
-    EXPECT_EQ(280, h);
+    ASSERT_NO_FATAL_FAILURE(expectZuSize());
 }
 
 TEST_F(Lifecycle, QExitsWithStatusZero) {

@@ -81,10 +81,7 @@ class WindowsZu : public ZuTest {
 
 TEST_F(WindowsZu, StartsAsOnLinuxTriggersOnRAndClickAndQuitsWithQ) {
     ASSERT_NO_FATAL_FAILURE(start());
-    int w = 0, h = 0;
-    ASSERT_TRUE(x->windowSize(window, w, h));
-    EXPECT_EQ(88, w);
-    EXPECT_EQ(280, h);
+    ASSERT_NO_FATAL_FAILURE(expectZuSize());
     EXPECT_TRUE(zu->waitForOutput("zu is not connected", MESSAGE_LIMIT)) << zu->output();
 
     EXPECT_TRUE(changesValue([&](bool down) { down ? x->keyDown(XK_r) : x->keyUp(XK_r); }, "r"));

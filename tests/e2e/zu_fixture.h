@@ -103,6 +103,13 @@ class ZuTest : public ::testing::Test {
     // Waits until zu has painted its first frame.
     bool waitForFirstFrame();
 
+    // zu's window measures 88x280, on every platform.
+    void expectZuSize() {
+        int w = 0, h = 0;
+        ASSERT_TRUE(x->windowSize(window, w, h));
+        EXPECT_EQ(88, w);
+        EXPECT_EQ(280, h);
+    }
     void pointAtWindow() {
         x->movePointer(window, NEUTRAL.x, NEUTRAL.y);
         settle();
