@@ -4,13 +4,16 @@
 # input 1 the controller (snd-virmidi's card). zu.exe must send one Control Change per
 # r, follow what the controller plays and end with status 0 on q.
 #
-#   tests/alsa/wine.sh ZU_EXE
+#   tests/alsa/wine.sh ZU_EXE [PROBE_EXE]
+# PROBE_EXE (winmm_exit.c) runs three times when zu.exe ends badly, so that the failure
+# says whether a program that only lists the MIDI devices ends the same way under Wine.
 # ZU_EXE's folder holds what the zip holds; the Wine prefix is tests/windows/wine.sh's,
 # which that script sets up (on the host: it takes minutes in the guest). Both are
 # copied to a tmpfs: wineserver's socket cannot live on the guest's 9p root. The files
 # of drive_c, Wine's own DLLs and programs, are only read: symbolic links to them will do.
 set -uo pipefail
 exe=$1
+probe=${2:-}
 prefix=${ZU_WINEPREFIX:-${ZU_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/zu-windows}/wine}
 . "$(dirname "$0")/../../tools/xvfb.sh"
 . "$(dirname "$0")/lib.sh"
@@ -35,7 +38,19 @@ fail() {
     echo "--- aconnect -l"; aconnect -l
     echo "--- zu.exe's output"; cat "$dir/zu.log"
     echo "--- what reached Midi Through"; cat "$dir/through.txt" 2>/dev/null
+    [ -n "${quitting:-}" ] && [ -n "$probe" ] && wine_alone
     exit 1
+}
+wine_alone() {
+    local statuses=() _
+    cp "$probe" "$dir/zu/probe.exe" || return
+    for _ in 1 2 3; do
+        (cd "$dir/zu" && exec timeout -s KILL 60 "$WINELOADER" probe.exe) \
+            >>"$dir/probe.log" 2>&1 </dev/null
+        statuses+=($?)
+    done
+    echo "--- $(basename "$probe"), which only lists the MIDI devices, ended with status ${statuses[*]}:"
+    grep -v '^ALSA lib' "$dir/probe.log"
 }
 started=$SECONDS
 say() { echo "$((SECONDS - started)) s: $*"; }
@@ -91,5 +106,6 @@ key m
 follow_controller
 say "zu.exe followed the controller"
 
+quitting=1
 quit_with_q zu.exe
 say "zu.exe sent r to Midi Through, followed the controller and quit with status 0"
