@@ -30,11 +30,15 @@ void ZuTest::TearDown() {
     if (zu && zu->running()) {
         zu->process().signal(SIGTERM);
         if (zu->waitExit(STOP_LIMIT)) {
-            EXPECT_EQ(0, zu->process().exitCode()) << zu->process().describeEnd();
+            expectEnded(0);
         } else {
             ADD_FAILURE() << "zu did not end on SIGTERM: it gets SIGKILL";
             keepEvidence();
         }
+    }
+    if (zu && zu->crashed()) { // before the test looked
+        ADD_FAILURE() << "zu ended by " << zu->process().describeEnd() << "\n" << zu->crashStacks();
+        keepEvidence();
     }
     if (HasFailure() && zu) {
         std::cerr << "zu stdout:\n" << zu->output() << "\nzu stderr:\n" << zu->errors() << "\n";
@@ -275,9 +279,15 @@ std::vector<unsigned char> ZuTest::triggerUntilStatus(const std::vector<unsigned
 
 void ZuTest::expectExit(int code) {
     ASSERT_TRUE(zu->waitExit(EXIT_LIMIT)) << "zu did not end; stdout:\n" << zu->output();
-    EXPECT_EQ(0, zu->process().termSignal()) << zu->process().describeEnd();
-    EXPECT_EQ(code, zu->process().exitCode()) << zu->process().describeEnd() << "\nstdout:\n"
-                                              << zu->output();
+    expectEnded(code);
+}
+
+void ZuTest::expectEnded(int code) {
+    if (zu->crashed())
+        ADD_FAILURE() << zu->process().describeEnd() << "\n" << zu->crashStacks();
+    else
+        EXPECT_EQ(code, zu->process().exitCode()) << zu->process().describeEnd() << "\nstdout:\n"
+                                                  << zu->output();
 }
 
 void ZuTest::requestClose() {

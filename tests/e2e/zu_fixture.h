@@ -165,6 +165,8 @@ class ZuTest : public ::testing::Test {
 
     // zu should end by itself within EXIT_LIMIT with status code.
     void expectExit(int code);
+    // zu, which ended, did so with status code and not by a crash (then its stacks tell).
+    void expectEnded(int code);
     // q, then the exit with status 0.
     void quitAndExpectZero();
     // The full name of the peer port whose short name is shortName.

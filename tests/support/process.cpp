@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,6 +179,11 @@ Process::Process(const SpawnOptions& options) {
         dup2(o, 1);
         dup2(e, 2);
         if (cwd && chdir(cwd) != 0) _exit(124);
+        rlimit core{};
+        if (options.dumpsCore && getrlimit(RLIMIT_CORE, &core) == 0) {
+            core.rlim_cur = core.rlim_max;
+            setrlimit(RLIMIT_CORE, &core);
+        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -53,6 +53,7 @@ struct SpawnOptions {
     std::string stdoutPath; // empty: /dev/null
     std::string stderrPath; // empty: /dev/null
     bool stdinPipe = false; // otherwise stdin is /dev/null
+    bool dumpsCore = false; // a crash leaves a core file, where kernel.core_pattern says
 };
 
 // One child process. The destructor kills and reaps it if it is still running,

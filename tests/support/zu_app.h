@@ -41,8 +41,15 @@ class ZuApp {
     // Waits until stdout contains text.
     bool waitForOutput(const std::string& text, Millis timeout) const;
     const std::string& workDir() const { return dir_->path(); }
+    // Whether zu ended by a signal it did not get from the test, not told yet.
+    bool crashed();
+    // The threads' stacks in zu's core file (which goes), or why there are none; kept
+    // with the evidence as zu-crash-stacks.txt. Once told, crashed() is false.
+    std::string crashStacks();
 
   private:
+    std::string binary_;
+    bool crashTold_ = false;
     std::unique_ptr<TempDir> dir_;
     Process proc_;
     // stdout, stderr, the frame log and the threads' stacks, for a case that fails.
