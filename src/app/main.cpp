@@ -17,8 +17,8 @@ using MidiClock = MidiConnection::Clock;
 // How long start-up waits for the MIDI service before the window goes on without it.
 constexpr std::chrono::seconds MIDI_START_LIMIT(3);
 
-// Ends zu with status; what the connection left open (a closing still waiting in a MIDI
-// service that stopped answering, a JACK output) must not meet libjack's teardown at exit.
+// Ends zu with status; a closing still waiting in a MIDI service that stopped answering
+// must not meet libjack's own teardown at exit.
 [[noreturn]] void leave(MidiConnection& midi, int status) {
     fflush(stdout);
     SDL_Quit();

@@ -245,21 +245,13 @@ bool MidiConnection::stopSender(const std::shared_ptr<Outlet>& o, Clock::time_po
 }
 
 // Stops o's sender, then closes o's object, or lets go of it where the service died.
-// RtMidi's JACK output frees its buffer before it closes its client, whose process thread
-// may still be reading that buffer: such an object only closes its port, is never
-// destroyed, and counts as left behind, so that zu leaves without libjack's teardown.
 void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
                                  Clock::time_point deadline) {
-    if (!o || !stopSender(o, deadline) || !o->midiOut) return;
-    if (serviceGone) {
+    if (!o || !stopSender(o, deadline)) return;
+    if (serviceGone)
         neverClose(o->midiOut.release());
-    } else if (o->midiOut->getCurrentApi() == RtMidi::UNIX_JACK) {
-        o->midiOut->closePort();
-        neverClose(o->midiOut.release());
-        leftBehind_ = true;
-    } else {
+    else
         o->midiOut.reset();
-    }
 }
 
 bool MidiConnection::close() {

@@ -39,9 +39,8 @@ class MidiConnection {
     // Queues a three-byte message; never blocks. Dropped while the output cannot send
     // (not open, or its service is gone) and while QUEUE_LIMIT wait.
     void send(const std::vector<unsigned char>& msg);
-    // Closes everything within CLOSE_LIMIT; false when something was left open: a closing
-    // waiting in a service that stopped answering, or a JACK output (see closeOutlet),
-    // which libjack's teardown at exit must not meet.
+    // Closes everything within CLOSE_LIMIT; false when a closing was left waiting in a
+    // service that stopped answering, which libjack's teardown at exit must not meet.
     bool close();
 
   private:
