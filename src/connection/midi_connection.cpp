@@ -1,5 +1,6 @@
 #include "midi_connection.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <thread>
@@ -18,6 +19,9 @@ std::unique_ptr<ServiceWatch> watchFor(RtMidi::Api api) {
     (void)api;
     return nullptr;
 }
+
+// Far longer than a JACK period (5 ms at 256 frames and 48 kHz).
+constexpr std::chrono::milliseconds JACK_CYCLE_GRACE(100);
 
 void print(const char* text) {
     fputs(text, stdout);
@@ -245,13 +249,21 @@ bool MidiConnection::stopSender(const std::shared_ptr<Outlet>& o, Clock::time_po
 }
 
 // Stops o's sender, then closes o's object, or lets go of it where the service died.
+// RtMidi's JACK output frees its buffer before it closes its client, while a process
+// cycle that began before the port closed may still read that buffer: the port closes
+// first, and the object goes once such a cycle has had many periods' time to end.
 void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
                                  Clock::time_point deadline) {
-    if (!o || !stopSender(o, deadline)) return;
-    if (serviceGone)
+    if (!o || !stopSender(o, deadline) || !o->midiOut) return;
+    if (serviceGone) {
         neverClose(o->midiOut.release());
-    else
-        o->midiOut.reset();
+        return;
+    }
+    if (o->midiOut->getCurrentApi() == RtMidi::UNIX_JACK) {
+        o->midiOut->closePort();
+        std::this_thread::sleep_until(std::min(deadline, Clock::now() + JACK_CYCLE_GRACE));
+    }
+    o->midiOut.reset();
 }
 
 bool MidiConnection::close() {
