@@ -185,7 +185,9 @@ class Servers:
 
     def _run_jackd(self):
         log = open(os.path.join(self.tmp, "jackd.log"), "a")
-        p = subprocess.Popen(["jackd", "--no-realtime", "-n", self.jack_name, "-d", "dummy",
+        # Synchronous: an asynchronous non-realtime server drops the MIDI of a client
+        # that joined late, as zu's output and the peer do once the server is back.
+        p = subprocess.Popen(["jackd", "--no-realtime", "-S", "-n", self.jack_name, "-d", "dummy",
                               "-r", "48000", "-p", "256"], env=self._jack_env(), stdout=log,
                              stderr=log, stdin=subprocess.DEVNULL, preexec_fn=die_with_parent)
         deadline = time.monotonic() + 10
