@@ -49,20 +49,15 @@ void takeStacks(const std::vector<Item>& of, const fs::path& dir) {
     std::vector<std::pair<pid_t, Process>> gdbs;
     for (const Item& i : of) {
         if (!runs(i.pid)) continue;
-        SpawnOptions o;
-        o.argv = {"gdb", "-p",  std::to_string(i.pid), "-batch",
-                  "-nx", "-ex", "thread apply all bt"};
-        o.stdoutPath = o.stderrPath = (dir / i.as).string();
         try {
-            gdbs.emplace_back(i.pid, Process(o));
+            gdbs.emplace_back(i.pid, startStacks({"-p", std::to_string(i.pid)}, dir / i.as));
         } catch (const std::exception& e) {
             fprintf(stderr, "zu-test: no stacks of %s: %s\n", i.as.c_str(), e.what());
         }
     }
     for (auto& [pid, gdb] : gdbs) {
-        if (!gdb.wait(STACKS_LIMIT)) fprintf(stderr, "zu-test: gdb of %d ran out of time\n", pid);
-        gdb.terminate(Millis(2000)); // gdb detaches on SIGTERM
-        ::kill(pid, SIGCONT);        // in case gdb could not
+        if (!endStacks(gdb)) fprintf(stderr, "zu-test: gdb of %d ran out of time\n", pid);
+        ::kill(pid, SIGCONT); // in case gdb could not detach
     }
 }
 
@@ -88,6 +83,21 @@ void watch() {
     _exit(1);
 }
 } // namespace
+
+Process startStacks(const std::vector<std::string>& target, const std::string& file) {
+    SpawnOptions o;
+    o.argv = {"gdb"};
+    o.argv.insert(o.argv.end(), target.begin(), target.end());
+    o.argv.insert(o.argv.end(), {"-batch", "-nx", "-ex", "thread apply all bt"});
+    o.stdoutPath = o.stderrPath = file;
+    return Process(o);
+}
+
+bool endStacks(Process& gdb) {
+    bool done = gdb.wait(STACKS_LIMIT);
+    gdb.terminate(Millis(2000)); // gdb detaches on SIGTERM
+    return done;
+}
 
 Kept::Kept(const std::string& as, const std::string& path, pid_t pid) {
     static std::once_flag watching;

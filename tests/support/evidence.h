@@ -8,6 +8,9 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
+
+#include "process.h"
 
 namespace zutest {
 
@@ -20,6 +23,13 @@ class Kept {
     Kept(const Kept&) = delete;
     Kept& operator=(const Kept&) = delete;
 };
+
+// Starts gdb writing every thread's stack of target ({"-p", PID}, or a binary and its
+// core) to file. Throws std::runtime_error when gdb cannot start.
+Process startStacks(const std::vector<std::string>& target, const std::string& file);
+// Waits for that gdb as long as symbols take on a loaded machine, then stops it; false when
+// it ran out of time.
+bool endStacks(Process& gdb);
 
 // Copies everything Kept into the case's folder, the stacks taken with gdb, and
 // returns the folder.

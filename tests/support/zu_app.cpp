@@ -43,12 +43,9 @@ std::string ZuApp::crashStacks() {
     if (!fs::exists(core))
         return "no core file of zu (kernel.core_pattern: " +
                readFile("/proc/sys/kernel/core_pattern") + ")";
-    SpawnOptions o;
-    o.argv = {"gdb", binary_, core, "-batch", "-nx", "-ex", "thread apply all bt"};
-    o.stdoutPath = o.stderrPath = stacks;
     try {
-        Process gdb(o);
-        if (!gdb.wait(Millis(10000))) gdb.terminate(Millis(2000)); // symbols take seconds
+        Process gdb = startStacks({binary_, core}, stacks);
+        endStacks(gdb);
     } catch (const std::exception& e) {
         return std::string("no stacks of zu's core: ") + e.what();
     }
