@@ -8,8 +8,10 @@ cd "$(dirname "$0")/../.."
 cross=$(realpath "${1:-build-windows}")
 linux=${ZU_LINUX_BUILD:-build}
 
-# A new Wine prefix takes a while: set it up before the first test's clock starts.
-tests/windows/wine.sh cmd.exe /c exit 0
+# A new Wine prefix takes a while: set it up before the first test's clock starts, with
+# one server for every test.
+tests/windows/wine.sh --server
+trap 'tests/windows/wine.sh --stop' EXIT
 (cd "$cross" && ctest --output-on-failure --timeout 120 -j 2 -L windows)
 
 zip=$(ls "$cross"/zu-*-windows-x64.zip)
