@@ -13,7 +13,7 @@ linux=${ZU_LINUX_BUILD:-build}
 tests/windows/wine.sh --server
 trap 'tests/windows/wine.sh --stop' EXIT
 # Under Wine a case fails now and then with no word of its own, before its test or around
-# a child process (here 4 of 75 runs of this label, none in 400 runs of one such case alone,
+# a child process (here 4 of 85 runs of this label, none in 400 runs of one such case alone,
 # never on Linux): a failed case runs once more, its failure kept in the log.
 (cd "$cross" && ctest --output-on-failure --timeout 120 -j 2 -L windows --repeat until-pass:2)
 
