@@ -9,7 +9,7 @@ int pairedNumber(const CCPairBytes& p) {
     return std::get<0>(p).load();
 }
 
-void followButton(Follow& f, Button& b, int number, int val, Panel& panel, Generator& gen) {
+void followButton(Followed& f, Button& b, int number, int val, Panel& panel, Generator& gen) {
     bool isValue = &b == &panel.valueButton;
     if (pairedNumber(b.ccPair) == number && val != f.previous && !f.ccPressed) {
         if (isValue)
@@ -26,7 +26,7 @@ void followButton(Follow& f, Button& b, int number, int val, Panel& panel, Gener
     }
 }
 
-void followDial(Follow& f, Dial& d, int val, Generator& gen) {
+void followDial(Followed& f, Dial& d, int val, Generator& gen) {
     if (val == f.previous) {
         if (++f.waitUntilDisplay == CAPTION_FRAMES) d.label->text = d.savedName;
     } else {
@@ -54,35 +54,64 @@ void followDial(Follow& f, Dial& d, int val, Generator& gen) {
     }
     f.previous = static_cast<unsigned char>(val);
 }
+
+// Remembers (number, val) as c's own last pair when it comes from c's controller.
+Followed& received(Follow& f, Control& c, const CCPairBytes& paired, int number, int val) {
+    Followed& mine = f.of(c);
+    if (pairedNumber(paired) == number) {
+        mine.number = number;
+        mine.value = val;
+        mine.fresh = true;
+    }
+    return mine;
+}
+
+void stepControl(Follow& f, Control* active, int number, int val, Panel& panel, Generator& gen) {
+    if (auto* b = dynamic_cast<Button*>(active)) {
+        followButton(received(f, *b, b->ccPair, number, val), *b, number, val, panel, gen);
+    } else if (auto* d = dynamic_cast<Dial*>(active); d && pairedNumber(d->ccPair) == number) {
+        followDial(received(f, *d, d->ccPair, number, val), *d, val, gen);
+    }
+}
 } // namespace
+
+Followed& Follow::of(Control& c) {
+    for (Followed& slot : controls) {
+        if (slot.control == &c) return slot;
+        if (!slot.control) {
+            slot.control = &c;
+            return slot;
+        }
+    }
+    return controls.back();
+}
 
 void followNewPair(Follow& f, int number, int val, Panel& panel, Generator& gen) {
     if (number == f.lastNumber && val == f.lastValue) return;
     f.lastNumber = number;
     f.lastValue = val;
-    f.fresh = true;
     followPair(f, number, val, panel, gen);
 }
 
-void followFrame(Follow& f, const CCPair& incomingCC, Panel& panel, Generator& gen) {
-    int number = std::get<0>(incomingCC);
-    int val = std::get<1>(incomingCC);
-    bool fresh = f.fresh;
-    f.fresh = false;
-    if (number != f.lastNumber || val != f.lastValue) {
-        f.lastNumber = number;
-        f.lastValue = val;
-    } else if (fresh) {
-        return;
+void followPublished(Follow& f, const CCPair& incomingCC, Panel& panel, Generator& gen) {
+    followNewPair(f, std::get<0>(incomingCC), std::get<1>(incomingCC), panel, gen);
+}
+
+void followNextFrame(Follow& f) {
+    for (Followed& slot : f.controls)
+        slot.fresh = false;
+}
+
+void followFrame(Follow& f, Panel& panel, Generator& gen) {
+    for (Followed& slot : f.controls) {
+        if (!slot.control) break;
+        if (slot.fresh || slot.number < 0) continue;
+        stepControl(f, slot.control, slot.number, slot.value, panel, gen);
     }
-    followPair(f, number, val, panel, gen);
 }
 
 void followPair(Follow& f, int number, int val, Panel& panel, Generator& gen) {
     Control* active = MidiCC::ctrlList.getCtrlActive(
         {static_cast<unsigned char>(number), static_cast<unsigned char>(val)});
-    if (auto* b = dynamic_cast<Button*>(active))
-        followButton(f, *b, number, val, panel, gen);
-    else if (auto* d = dynamic_cast<Dial*>(active); d && pairedNumber(d->ccPair) == number)
-        followDial(f, *d, val, gen);
+    stepControl(f, active, number, val, panel, gen);
 }

@@ -169,11 +169,15 @@ void runFrame(Shell& s, const Clock& clock) {
     long long top = s.frameLog ? monotonicMicros() : 0;
     // Pairs stepped while the last frame waited were that frame's: this frame's own
     // step follows them at once (a released pad is pressed again now, not a frame later).
-    s.follow.fresh = false;
+    followNextFrame(s.follow);
     SDL_Event e;
     while (SDL_PollEvent(&e))
         handleEvent(s, e);
-    if (MidiCC::toSettingCC) followFrame(s.follow, s.incomingCC, s.panel, s.gen);
+    if (MidiCC::toSettingCC) {
+        // With events every pair comes in order; sampling could step one out of turn.
+        if (s.midiEvent == 0) followPublished(s.follow, s.incomingCC, s.panel, s.gen);
+        followFrame(s.follow, s.panel, s.gen);
+    }
     bool painted = paintIfChanged(s);
     if (s.frameLog) {
         long long end = monotonicMicros();

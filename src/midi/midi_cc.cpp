@@ -82,10 +82,11 @@ void MidiCC::listenTake(const std::vector<unsigned char>& msg, int& number, int&
     if (changed && pairChanged) pairChanged(number, value);
 }
 
-void MidiCC::listenPoll(int& number, int& value, CCPair& pair) {
-    poll();
+bool MidiCC::listenPoll(int& number, int& value, CCPair& pair) {
+    bool took = poll();
     listenTake(controllerCCMessage, number, value, pair);
     controllerCCMessage.clear();
+    return took;
 }
 
 int MidiCC::learnTask() {
@@ -113,7 +114,9 @@ int MidiCC::listenTask(CCPair& pair) {
     CCStatus = 2;
     unsigned long seen = 0;
     while (doneCC) {
-        listenPoll(number, value, pair);
+        // Every waiting message, in order: a knob swept in one burst ends where it ended.
+        while (listenPoll(number, value, pair) && doneCC) {
+        }
         inbox.waitArrival(seen, POLL_PERIOD);
     }
     return 0;

@@ -36,8 +36,9 @@ class MidiCC {
     static CtrlMidiCCList ctrlList;
     static std::future<int> setControllerTask;
     static std::future<int> midiListenTask;
-    // Called on the listen task with each pair it publishes that differs from the pair
-    // before; set once before the first listen task starts. Must not block.
+    // Called on the listen task, in arrival order, with each pair it publishes that
+    // differs from the pair before; set once before the first listen task starts.
+    // Must not block.
     static std::function<void(int number, int value)> pairChanged;
 
     // Starts the learn task.
@@ -59,8 +60,9 @@ class MidiCC {
     static void learnPoll(int& current);
     // The learn step for a message already taken (empty: none arrived).
     static void learnTake(const std::vector<unsigned char>& msg, int& current);
-    // One listen poll: take a message and publish the last number and value.
-    static void listenPoll(int& number, int& value, CCPair& pair);
+    // One listen poll: take a message and publish the last number and value; true
+    // when a message was taken.
+    static bool listenPoll(int& number, int& value, CCPair& pair);
     // The listen step for a message already taken (empty: none arrived).
     static void listenTake(const std::vector<unsigned char>& msg, int& number, int& value,
                            CCPair& pair);

@@ -13,8 +13,8 @@
 
 class MidiInbox {
   public:
-    // Messages waiting beyond this are dropped: as many as RtMidi's own input queue holds.
-    static constexpr size_t LIMIT = 100;
+    // Messages that can wait at once; a fast knob sweep on a dense controller fits.
+    static constexpr size_t LIMIT = 1024;
 
     // RtMidi's input callback (inbox is a MidiInbox*): queues the message's first three
     // bytes and its length; allocates nothing and locks nothing the UI thread holds.
@@ -26,7 +26,8 @@ class MidiInbox {
     // Waits until a message arrives that seen has not counted yet, at most limit;
     // then seen counts every message so far. True when one arrived.
     bool waitArrival(unsigned long& seen, std::chrono::milliseconds limit);
-    // Messages dropped because LIMIT were waiting.
+    // Messages given up because LIMIT were waiting: when full, an arrival replaces the
+    // oldest waiting message of its own controller, else the oldest of all.
     size_t dropped() const { return dropped_; }
 
   private:
@@ -36,6 +37,8 @@ class MidiInbox {
         size_t size;
     };
     void put(const std::vector<unsigned char>& msg);
+    // Removes the entry n places after the head, keeping the order of the rest.
+    void removeAt(size_t n);
 
     std::mutex m_;
     std::condition_variable arrived_;

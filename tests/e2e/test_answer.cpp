@@ -1,23 +1,15 @@
 // zu takes a key or a new incoming pair the moment it arrives, not at the next frame:
 // read from its frame log, which tells when each frame ended and each event was taken.
 #include <fstream>
-#include <sstream>
 
 #include "zu_fixture.h"
 
 namespace zutest {
 namespace {
 
-constexpr unsigned SDL_KEYDOWN_TYPE = 0x300, SDL_KEYUP_TYPE = 0x301;
 constexpr unsigned char PAD_CC = 21;
 // A frame's work is a few percent of its sleep, so a few tries find one in a sleep.
 constexpr int TRIES = 20;
-
-struct FrameLog {
-    std::vector<std::pair<long long, long long>> frames; // (top, end) in us
-    std::vector<long long> paints;                       // ends of the frames that painted
-    std::vector<long long> keys, keyUps, pads; // when a key-down, key-up or pad press was taken
-};
 
 class Answer : public ZuTest {
   protected:
@@ -28,26 +20,13 @@ class Answer : public ZuTest {
         o.env.set("ZU_FRAME_LOG", logDir.file("frames.log"));
         return o;
     }
-    FrameLog readLog() {
-        FrameLog log;
-        std::istringstream in(readFile(logDir.file("frames.log")));
-        std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream words(line);
-            std::string first;
-            words >> first;
-            long long t = 0, a = 0, b = 0;
-            if (first == "event" && words >> t >> a &&
-                (a == SDL_KEYDOWN_TYPE || a == SDL_KEYUP_TYPE))
-                (a == SDL_KEYDOWN_TYPE ? log.keys : log.keyUps).push_back(t);
-            else if (first == "midi" && words >> t >> a >> b && a == PAD_CC && b == 127)
-                log.pads.push_back(t);
-            else if (first != "event" && first != "midi" && words >> a) {
-                log.frames.push_back({std::stoll(first) - a, std::stoll(first)});
-                if (words >> b && b == 1) log.paints.push_back(std::stoll(first));
-            }
-        }
-        return log;
+    FrameLog readLog() { return frameLog(); }
+    // When each press of the pad was taken.
+    std::vector<long long> pads() {
+        std::vector<long long> at;
+        for (const FrameLog::Pair& p : frameLog().followed)
+            if (p.number == PAD_CC && p.value == 127) at.push_back(p.at);
+        return at;
     }
     // Whether t came between the end of a frame and the top of the next one, once that
     // next frame is in the log.
@@ -106,7 +85,7 @@ TEST_F(Answer, KeysAndPadsAreTakenDuringTheFramesSleep) {
             sendUntilReceived({176, PAD_CC, 127}, sent + 1, "the pad's press");
             sendUntilReceived({176, PAD_CC, 0}, sent + 2, "the pad's release");
         },
-        [&] { return readLog().pads; }, "the pad");
+        [&] { return pads(); }, "the pad");
 }
 
 } // namespace

@@ -45,6 +45,44 @@ TEST_P(LearnFollowOnEachService, LearnedValueButtonTriggersOnPressAndOnRelease) 
     }
 }
 
+TEST_P(LearnFollowOnEachService, TwoKnobsSweptTogetherEndWhereTheyEnded) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    learnAndFollow(MAX_DIAL, MAX_AREA, 21);
+    learnAndFollow(MIN_DIAL, MIN_AREA, 22);
+    // One burst of 256 messages: MAX 127 down to 101, MIN 0 up to 100, step by step.
+    for (int i = 0; i <= 127; ++i) {
+        send(1, {176, 21, static_cast<unsigned char>(127 - i * 26 / 127)});
+        send(1, {176, 22, static_cast<unsigned char>(i * 100 / 127)});
+    }
+    waitForFollowed(21, 101);
+    waitForFollowed(22, 100);
+    // INRT 0 always jumps, to a value in [MIN, MAX): only 100.
+    for (int i = 0; i < 4; ++i) {
+        std::vector<unsigned char> m = trigger();
+        ASSERT_EQ(3u, m.size());
+        EXPECT_EQ(100, static_cast<int>(m[2])) << "trigger " << i;
+    }
+}
+
+TEST_P(LearnFollowOnEachService, PadTapsBesideATurningKnobTriggerTwiceEach) {
+    ASSERT_NO_FATAL_FAILURE(startAll());
+    learnAndFollow(VALUE_BUTTON, VALUE_AREA, 21);
+    learnAndFollow(MAX_DIAL, MAX_AREA, 22);
+    const int taps = 10;
+    for (int tap = 1; tap <= taps; ++tap) {
+        // Each of the pad's messages followed at once by four steps of the knob.
+        for (unsigned char pad : {127, 0}) {
+            send(1, {176, 21, pad});
+            for (int k = 0; k < 4; ++k)
+                send(1, {176, 22, static_cast<unsigned char>(100 + (tap * 8 + k) % 27)});
+        }
+        ASSERT_TRUE(peer->waitForCount(2 * tap, MESSAGE_LIMIT))
+            << "tap " << tap << " gave " << peer->receivedCount() - 2 * (tap - 1) << " of 2";
+        waitForFrames(2); // the frame after the second press lets go
+    }
+    expectMessagesAndQuit(2 * taps);
+}
+
 ZU_ON_EACH_SERVICE(LearnFollowOnEachService);
 
 TEST_F(LearnFollow, MessagesOnInputPortZeroChangeNothing) {

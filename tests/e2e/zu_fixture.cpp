@@ -1,8 +1,10 @@
 #include "zu_fixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
 namespace zutest {
 
@@ -86,8 +88,7 @@ bool ZuTest::waitForFirstFrame() {
     // SDL replaces the first window when it sets up the renderer, so the window
     // is looked up again until one shows zu's background colour. Keys typed before
     // zu ended its first frame can be lost on a slow machine: the frame log tells.
-    std::string frameLog = zuOptions().env.get("ZU_FRAME_LOG");
-    if (frameLog.empty()) frameLog = zu->workDir() + "/frames.log";
+    const std::string frameLog = frameLogPath();
     return waitUntil(
         [&] {
             if (readFile(frameLog).empty()) return false;
@@ -251,6 +252,49 @@ std::vector<MidiMessage> ZuTest::expectMessagesAndQuit(size_t n) {
     std::vector<MidiMessage> got = peer->received();
     EXPECT_EQ(n, got.size());
     return got;
+}
+
+std::string ZuTest::frameLogPath() {
+    std::string frameLog = zuOptions().env.get("ZU_FRAME_LOG");
+    return frameLog.empty() ? zu->workDir() + "/frames.log" : frameLog;
+}
+
+ZuTest::FrameLog ZuTest::frameLog() {
+    constexpr long long KEY_DOWN = 0x300, KEY_UP = 0x301; // SDL's event types
+    FrameLog log;
+    std::istringstream in(readFile(frameLogPath()));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string first;
+        words >> first;
+        long long t = 0, a = 0, b = 0;
+        if (first == "event" && words >> t >> a && (a == KEY_DOWN || a == KEY_UP))
+            (a == KEY_DOWN ? log.keys : log.keyUps).push_back(t);
+        else if (first == "midi" && words >> t >> a >> b)
+            log.followed.push_back({t, static_cast<int>(a), static_cast<int>(b)});
+        else if (first != "event" && first != "midi" && words >> a) {
+            log.frames.push_back({std::stoll(first) - a, std::stoll(first)});
+            if (words >> b && b == 1) log.paints.push_back(std::stoll(first));
+        }
+    }
+    return log;
+}
+
+void ZuTest::waitForFollowed(int number, int value) {
+    auto followed = [&] {
+        for (const FrameLog::Pair& p : frameLog().followed)
+            if (p.number == number && p.value == value) return true;
+        return false;
+    };
+    EXPECT_TRUE(waitUntil(followed, answerLimit, Millis(30), "a pair followed"))
+        << "zu never followed " << number << " " << value;
+}
+
+void ZuTest::waitForFrames(int n) {
+    size_t until = frameLog().frames.size() + n;
+    EXPECT_TRUE(waitUntil([&] { return frameLog().frames.size() >= until; }, answerLimit,
+                          Millis(10), "zu's frames"))
+        << "zu did not go through " << n << " frames";
 }
 
 std::vector<unsigned char> ZuTest::trigger() {

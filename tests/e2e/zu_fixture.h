@@ -47,6 +47,8 @@ struct At {
 };
 constexpr At CH_DIAL{22, 19};
 constexpr At CC_DIAL{65, 19};
+constexpr At MAX_DIAL{43, 89};
+constexpr At MIN_DIAL{43, 141};
 constexpr At VALUE_BUTTON{43, 248};
 constexpr At NEUTRAL{4, 150}; // over the window, on no widget
 constexpr At BACKGROUND{2, 100};
@@ -57,6 +59,8 @@ struct Region {
 };
 constexpr Region CH_AREA{5, 2, 35, 50}; // knob and caption
 constexpr Region CC_AREA{48, 2, 35, 50};
+constexpr Region MAX_AREA{26, 72, 35, 50};
+constexpr Region MIN_AREA{26, 124, 35, 50};
 constexpr Region DIALOG_AREA{8, 182, 70, 21};
 constexpr Region VALUE_AREA{15, 228, 57, 40};
 
@@ -100,6 +104,8 @@ class ZuTest : public ::testing::Test {
     static std::string zuBinary();
     // Waits until zu's ports are connected to the peer's in and out1.
     void waitForPeerConnections();
+    // Where zu writes its frame log.
+    std::string frameLogPath();
     // Waits until zu has painted its first frame.
     bool waitForFirstFrame();
 
@@ -157,6 +163,22 @@ class ZuTest : public ::testing::Test {
     // Waits for n messages in total, then quits zu with q, after which nothing more
     // can come; fails unless exactly n came.
     std::vector<MidiMessage> expectMessagesAndQuit(size_t n);
+    // What zu's frame log tells so far, times in us.
+    struct FrameLog {
+        struct Pair {
+            long long at;
+            int number, value;
+        };
+        std::vector<std::pair<long long, long long>> frames; // (top, end)
+        std::vector<long long> paints;                       // ends of the frames that painted
+        std::vector<long long> keys, keyUps;                 // when a key went down or up
+        std::vector<Pair> followed;                          // the incoming pairs taken
+    };
+    FrameLog frameLog();
+    // Waits until zu's frame log shows that it followed (number, value).
+    void waitForFollowed(int number, int value);
+    // Waits until zu has ended n more frames.
+    void waitForFrames(int n);
     // Presses r and returns the single message it sent.
     std::vector<unsigned char> trigger();
     // The peer sends m on port 1 and r is pressed, until r goes out with status;

@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 2:
             MidiCC::ctrlList.setCCOff();
             MidiCC::listenTake(msg, number, value, incoming);
-            followFrame(follow, incoming, panel, gen);
+            followNextFrame(follow);
+            followFrame(follow, panel, gen);
             break;
         case 3:
             panel.valueButton.downKey(gen.sendControlChange);

@@ -12,25 +12,37 @@ class FollowTest : public PanelTest {
 
     // One frame with the pair (number, val) as the listen task left it.
     void frame(int number, int val) {
+        followNextFrame(f);
         std::get<0>(incoming) = number;
         std::get<1>(incoming) = val;
-        followFrame(f, incoming, *panel, gen);
+        followPublished(f, incoming, *panel, gen);
+        followFrame(f, *panel, gen);
     }
+    // One frame after pairs that came one by one (while the last frame waited).
+    void frame() {
+        followNextFrame(f);
+        followFrame(f, *panel, gen);
+    }
+    void arrive(std::initializer_list<std::pair<int, int>> pairs) {
+        for (auto [number, val] : pairs)
+            followNewPair(f, number, val, *panel, gen);
+    }
+    Followed& value() { return f.of(panel->valueButton); }
     bool held() {
         const Label& l = *panel->valueButton.label;
-        return sameRGB(l.textColor, {16, 16, 16, 255}) && f.ccPressed;
+        return sameRGB(l.textColor, {16, 16, 16, 255}) && value().ccPressed;
     }
     bool loose() {
         const Label& l = *panel->valueButton.label;
         return sameRGB(l.textColor, {255, 255, 255, 255}) &&
-               sameRGB(l.bgColor, {16, 16, 16, 255}) && !f.ccPressed;
+               sameRGB(l.bgColor, {16, 16, 16, 255}) && !value().ccPressed;
     }
 };
 
 TEST_F(FollowTest, TheStartPairMovesNothing) {
     Panel& p = *panel;
     for (int i = 0; i < 20; ++i)
-        followFrame(f, incoming, p, gen);
+        frame(-1, 0);
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(loose());
     EXPECT_EQ("0", p.valueButton.label->text.str());
@@ -47,7 +59,7 @@ TEST_F(FollowTest, OneTapOfAPairedPadTriggersTwice) {
     EXPECT_EQ(sent[0][2], gen.currentValue);
     EXPECT_EQ(std::to_string(gen.currentValue), panel->valueButton.label->text.str());
     EXPECT_TRUE(held());
-    EXPECT_EQ(127, f.previous);
+    EXPECT_EQ(127, value().previous);
 
     frame(20, 127);
     EXPECT_EQ(1u, sent.size());
@@ -63,7 +75,7 @@ TEST_F(FollowTest, OneTapOfAPairedPadTriggersTwice) {
     EXPECT_NE(-1, gen.currentValue);
     EXPECT_EQ(sent[1][2], gen.currentValue);
     EXPECT_TRUE(held());
-    EXPECT_EQ(0, f.previous);
+    EXPECT_EQ(0, value().previous);
 
     frame(20, 0);
     EXPECT_TRUE(loose());
@@ -167,18 +179,55 @@ TEST_F(FollowTest, ChannelTakesAnyValueAndTheMessageStaysValid) {
     EXPECT_EQ("74", p.dialCC.label->text.str());
 }
 
-TEST_F(FollowTest, ASecondDialOnTheSameValueDoesNotMove) {
+TEST_F(FollowTest, ASecondDialOnTheSameValueMovesToo) {
     Panel& p = *panel;
     pair(p.dialCH, 5);
     pair(p.dialCC, 6);
     frame(5, 64);
     EXPECT_EQ(64, p.dialCH.value);
     frame(6, 64);
-    EXPECT_EQ(0, p.dialCC.value);
-    EXPECT_EQ(0, gen.ccNumber);
+    EXPECT_EQ(64, p.dialCC.value) << "each dial keeps its own last value";
+    EXPECT_EQ(64, gen.ccNumber);
+    EXPECT_EQ("64", p.dialCC.label->text.str());
+    // Each caption counts its own unchanged frames: CH's returns first.
+    for (int i = 2; i < CAPTION_FRAMES; ++i)
+        frame();
+    EXPECT_EQ("64", p.dialCC.label->text.str());
+    frame();
+    EXPECT_EQ("CH", p.dialCH.label->text.str());
+    EXPECT_EQ("64", p.dialCC.label->text.str());
+    frame();
     EXPECT_EQ("CC", p.dialCC.label->text.str());
-    frame(6, 65);
-    EXPECT_EQ(65, p.dialCC.value);
+}
+
+TEST_F(FollowTest, TwoKnobsSweptTogetherEndWhereTheyEnded) {
+    Panel& p = *panel;
+    pair(p.dialMAX, 21);
+    pair(p.dialMIN, 22);
+    for (int i = 0; i <= 127; ++i)
+        arrive({{21, 127 - i * 26 / 127}, {22, i * 100 / 127}});
+    frame();
+    EXPECT_EQ(101, p.dialMAX.value);
+    EXPECT_EQ(100, p.dialMIN.value);
+    EXPECT_EQ("101", p.dialMAX.label->text.str());
+}
+
+TEST_F(FollowTest, APadBesideATurningKnobTriggersTwicePerTap) {
+    Panel& p = *panel;
+    pair(p.valueButton, 20);
+    pair(p.dialMAX, 21);
+    for (int tap = 1; tap <= 3; ++tap) {
+        arrive({{20, 127}, {21, 90 + tap}, {20, 0}, {21, 100 + tap}});
+        EXPECT_EQ(2u * tap - 1, sent.size()) << "pressed at 127, tap " << tap;
+        frame();
+        EXPECT_EQ(2u * tap, sent.size()) << "pressed again after the release, tap " << tap;
+        EXPECT_TRUE(held());
+        frame();
+        frame();
+        EXPECT_TRUE(loose());
+        EXPECT_EQ(2u * tap, sent.size()) << "the knob adds no trigger, tap " << tap;
+    }
+    EXPECT_EQ(103, p.dialMAX.value);
 }
 
 TEST_F(FollowTest, AnUnpairedControllerMovesNoDial) {
@@ -228,7 +277,7 @@ TEST_F(FollowTest, AnotherPairedButtonIsPressedWithoutSendingAndLetGoEveryFrame)
     pair(other, 30);
 
     frame(30, 127);
-    EXPECT_TRUE(f.ccPressed);
+    EXPECT_TRUE(f.of(other).ccPressed);
     EXPECT_TRUE(sent.empty()) << "only the value button sends";
     EXPECT_FALSE(sameRGB(panel->valueButton.textColor, {255, 255, 255, 255}))
         << "its own click handler ran";
@@ -236,10 +285,10 @@ TEST_F(FollowTest, AnotherPairedButtonIsPressedWithoutSendingAndLetGoEveryFrame)
     other.label->bgColor = {200, 0, 0, 255};
     frame(30, 127);
     EXPECT_TRUE(sameRGB(other.label->bgColor, BG_COLOR)) << "let go on the unchanged frame";
-    EXPECT_TRUE(f.ccPressed) << "but still counted as held";
+    EXPECT_TRUE(f.of(other).ccPressed) << "but still counted as held";
 
     frame(30, 0);
-    EXPECT_FALSE(f.ccPressed);
+    EXPECT_FALSE(f.of(other).ccPressed);
 }
 
 } // namespace

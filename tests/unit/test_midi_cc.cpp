@@ -42,29 +42,39 @@ TEST(MidiIntake, ListenSkipsShortOrNonDataMessagesAndKeepsBoth) {
 }
 
 // RtMidi's callback fills the inbox on the service's thread; the tasks take from it.
-TEST(MidiInbox, KeepsTheFirstHundredInOrderWithTheirLengthsAndDropsTheRest) {
+TEST(MidiInbox, WhenFullAnArrivalReplacesTheOldestOfItsControllerElseTheOldest) {
     MidiInbox box;
-    for (int i = 0; i < 150; ++i) {
-        std::vector<unsigned char> m(1 + i % 5, static_cast<unsigned char>(i));
-        MidiInbox::receive(0, &m, &box);
-    }
-    std::vector<unsigned char> got{1, 2, 3};
-    for (int i = 0; i < 100; ++i) {
-        box.take(got);
-        ASSERT_EQ(std::min(1 + i % 5, 3), static_cast<int>(got.size())) << "message " << i;
-        EXPECT_EQ(i, got[0]) << "out of order";
-    }
-    box.take(got);
-    EXPECT_TRUE(got.empty()) << "more than the limit kept";
-    EXPECT_EQ(50u, box.dropped());
+    auto put = [&](std::vector<unsigned char> m) { MidiInbox::receive(0, &m, &box); };
+    for (size_t n = 1; n <= 5; ++n)
+        put(std::vector<unsigned char>(n, static_cast<unsigned char>(100 + n)));
+    for (size_t i = 5; i < MidiInbox::LIMIT; ++i) // two knobs, one step each in turn
+        put({176, static_cast<unsigned char>(20 + i % 2), static_cast<unsigned char>(i % 128)});
+    EXPECT_EQ(0u, box.dropped());
+    put({176, 21, 99}); // knob 21's oldest step (5) makes room
+    put({176, 30, 1});  // nothing else of 30 waits: the oldest of all (101) makes room
+    EXPECT_EQ(2u, box.dropped());
+
+    std::vector<std::vector<unsigned char>> got;
+    std::vector<unsigned char> m{1, 2, 3};
+    for (box.take(m); !m.empty(); box.take(m))
+        got.push_back(m);
+    ASSERT_EQ(MidiInbox::LIMIT, got.size());
+    EXPECT_EQ((std::vector<unsigned char>{102, 102}), got[0]);
+    EXPECT_EQ((std::vector<unsigned char>{105, 105, 105}), got[3]) << "cut to three bytes";
+    EXPECT_EQ((std::vector<unsigned char>{176, 20, 6}), got[4]);
+    for (size_t i = 4; i + 2 < got.size(); ++i)
+        ASSERT_EQ((i + 2) % 128, got[i][2]) << "out of order at " << i;
+    EXPECT_EQ((std::vector<unsigned char>{176, 21, 99}), got[MidiInbox::LIMIT - 2]);
+    EXPECT_EQ((std::vector<unsigned char>{176, 30, 1}), got.back());
+
     std::vector<unsigned char> again{176, 7, 9};
     MidiInbox::receive(0, &again, &box);
-    box.take(got);
-    EXPECT_EQ(again, got) << "a full inbox, once emptied, takes messages again";
+    box.take(m);
+    EXPECT_EQ(again, m) << "a full inbox, once emptied, takes messages again";
 
     // A task waiting for the next poll wakes with a message, long before its limit.
     unsigned long seen = 0;
-    EXPECT_TRUE(box.waitArrival(seen, std::chrono::milliseconds(0))) << "151 arrived";
+    EXPECT_TRUE(box.waitArrival(seen, std::chrono::milliseconds(0))) << "1027 arrived";
     auto start = std::chrono::steady_clock::now();
     std::thread sender([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -236,6 +246,35 @@ TEST_F(MidiTest, FollowThenStop) {
     std::get<0>(incoming) = 9;
     std::this_thread::sleep_for(milliseconds(40));
     EXPECT_EQ(9, std::get<0>(incoming));
+}
+
+TEST_F(MidiTest, ABurstReachesTheFollowStepInOrderAtOnce) {
+    Watchdog dog(std::chrono::seconds(30), "a burst in follow mode");
+    std::mutex m;
+    std::vector<int> seen; // number * 1000 + value, as the follow step gets them
+    MidiCC::pairChanged = [&](int number, int value) {
+        std::lock_guard<std::mutex> lock(m);
+        seen.push_back(number * 1000 + value);
+    };
+    std::vector<int> sentPairs;
+    MidiCC::enterLearn(); // nothing selected: the burst waits
+    for (int i = 0; i < 150; ++i) {
+        std::vector<unsigned char> msg{176, static_cast<unsigned char>(20 + i % 2),
+                                       static_cast<unsigned char>(i % 100)};
+        MidiInbox::receive(0, &msg, &MidiCC::inbox);
+        sentPairs.push_back(msg[1] * 1000 + msg[2]);
+    }
+    auto start = steady_clock::now();
+    MidiCC::enterFollow(incoming);
+    // One message a poll would take 149 waits of 10 ms.
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(m);
+        return seen.size() >= 150;
+    }));
+    EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+    MidiCC::stop();
+    MidiCC::pairChanged = nullptr;
+    EXPECT_EQ(sentPairs, seen);
 }
 
 TEST_F(MidiTest, QuitRightAfterEnteringLearnStillWaits) {
