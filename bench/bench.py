@@ -560,6 +560,20 @@ def measure_pad(peer, samples, rng):
             "pad_lost": lost}
 
 
+def measure_flood(peer, prog, seconds):
+    """1,000 Control Changes a second for the CH dial (paired by measure_follow) in
+    follow mode, each a new value: zu's CPU meanwhile, % of one core."""
+    start, t0, c0 = time.monotonic(), now_us(), cpu_ticks(prog.p.pid)
+    sent = 0
+    while time.monotonic() - start < seconds:
+        while sent < (time.monotonic() - start) * 1000:
+            peer.send(1, [176, FOLLOW_CC, sent % 16])
+            sent += 1
+        time.sleep(0.002)
+    cpu = (cpu_ticks(prog.p.pid) - c0) * 100 / os.sysconf("SC_CLK_TCK") / ((now_us() - t0) / 1e6)
+    return {"flood_cpu_pct": cpu}
+
+
 def wait_output(prog, text, timeout):
     deadline = time.monotonic() + timeout
     while text not in prog.output():
@@ -635,6 +649,7 @@ def run_zu(args, servers, x, tmp, run, rng):
         r.update(measure_triggers(x, peer, prog, origin, args.taps, rng))
         r.update(measure_follow(x, peer, origin, args.follow, rng))
         r.update(measure_pad(peer, args.pad, rng))
+        r.update(measure_flood(peer, prog, args.idle / 2))
         gone, peer = measure_loss(args, servers, x, prog, origin, peer)
         r.update(gone)
         x.move(origin[0] + POINTER_SPOT[0], origin[1] + POINTER_SPOT[1])
@@ -729,6 +744,9 @@ def report(args, base, zu, load_before, load_after, costs):
         ("- its zu / baseline", "", spread(ratio("cpu_run_pct"), "%.2fx"), "", ""),
         ("- main thread / Mesa's rasteriser threads / others, medians (%)",
          threads(base), threads(zu), "", ""),
+        ("CPU in follow mode with 1,000 Control Changes a second, %% of one core", "",
+         spread(col(zu, "flood_cpu_pct"), "%.1f"), "< 15",
+         verdict(max(col(zu, "flood_cpu_pct")) < 15)),
         ("CPU with the JACK server gone, after 3000 presses of r, %% of one core", "",
          spread(col(zu, "gone_cpu_pct"), "%.2f"), "near idle",
          verdict(max(col(zu, "gone_cpu_pct")) <= 2 * max(max(col(zu, "cpu_pct")), 1))),

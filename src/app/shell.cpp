@@ -94,11 +94,11 @@ void wakeOnMidi(Shell& s) {
     s.midiEvent = type;
     // Both bytes travel in the event, so pairs that follow each other within one
     // frame each get their step.
-    MidiCC::pairChanged = [type](int number, int value) {
+    MidiCC::pairChanged = [type, &s](int number, int value) {
         SDL_Event e{};
         e.type = type;
         e.user.code = (number & 0xFF) << 8 | (value & 0xFF);
-        SDL_PushEvent(&e);
+        if (SDL_PushEvent(&e) != 1) s.wakeLost = true;
     };
 }
 
@@ -174,8 +174,10 @@ void runFrame(Shell& s, const Clock& clock) {
     while (SDL_PollEvent(&e))
         handleEvent(s, e);
     if (MidiCC::toSettingCC) {
-        // With events every pair comes in order; sampling could step one out of turn.
-        if (s.midiEvent == 0) followPublished(s.follow, s.incomingCC, s.panel, s.gen);
+        // With events every pair comes in order; sampling could step one out of turn,
+        // so it is only for when no event brings the pairs (or SDL's queue was full).
+        if (s.midiEvent == 0 || s.wakeLost.exchange(false))
+            followPublished(s.follow, s.incomingCC, s.panel, s.gen);
         followFrame(s.follow, s.panel, s.gen);
     }
     bool painted = paintIfChanged(s);

@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 
@@ -30,6 +31,7 @@ struct Shell {
     int prevY = 0;
     Uint32 frameStart = 0;
     Uint32 midiEvent = 0; // the event type that brings new incoming pairs; 0 before wakeOnMidi
+    std::atomic<bool> wakeLost{false}; // a pair's event found SDL's queue full
     // When set: a line per frame (end time and work in us, 1 when it painted) and a
     // line per event handled ("event" or "midi", the time in us it was handled).
     FILE* frameLog = nullptr;

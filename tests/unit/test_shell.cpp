@@ -496,6 +496,18 @@ TEST_F(WakeTest, APublishedPairWaitsForItsWake) {
     publish(20, 0);
     frame();
     EXPECT_FALSE(held());
+    frame();
+    frame();
+    ASSERT_EQ(2u, sent.size());
+
+    // Unless SDL's queue had no room for the wake: then the frame takes the pair.
+    SDL_Event filler{};
+    filler.type = SDL_RegisterEvents(1);
+    while (SDL_PushEvent(&filler) == 1) {
+    }
+    publish(20, 127);
+    frame();
+    EXPECT_EQ(3u, sent.size());
 }
 
 TEST_F(WakeTest, LearnModeFollowsNothing) {
