@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "../connection/midi_connection.h"
 #include "display.h"
@@ -24,6 +25,15 @@ constexpr std::chrono::seconds MIDI_START_LIMIT(3);
     SDL_Quit();
     if (!midi.close()) _exit(status);
     exit(status);
+}
+
+// The connection that a fatal painting error closes before zu ends.
+MidiConnection* openMidi = nullptr;
+
+// A widget that cannot paint ends zu, its MIDI ports closed first like at any end.
+[[noreturn]] void paintingFailed(const std::string& line) {
+    tellFatal("%s", line.c_str());
+    leave(*openMidi, 1);
 }
 
 // Without a window or renderer nothing can be shown or drawn safely.
@@ -76,6 +86,8 @@ int main(int, char**) {
     srand(static_cast<unsigned>(time(nullptr)));
     // Never destroyed: a closing left waiting in a stalled MIDI service may still reach it.
     MidiConnection& midi = *new MidiConnection(MidiCC::inbox);
+    openMidi = &midi;
+    paintFailed = paintingFailed;
 
     Generator gen;
     CCPair incomingCC{-1, 0};

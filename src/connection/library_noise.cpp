@@ -35,8 +35,9 @@ void quietLibraries() {
     static const bool done = [] {
         // RtMidi also writes straight to std::cerr from its own threads, e.g. for every
         // message past a full input queue; zu itself never writes there.
-        static Discard discard;
-        if (!verbose()) std::cerr.rdbuf(&discard);
+        // Never destroyed: std::cerr is flushed after every static is gone.
+        static auto* discard = new Discard;
+        if (!verbose()) std::cerr.rdbuf(discard);
         return true;
     }();
     (void)done;

@@ -36,15 +36,17 @@ std::string midiAdvice(const PortCheck& out, const PortCheck& in) {
                                        : "an output port 0 that would not open");
         fixes.push_back(connects ? "start your synth and zu connects to it, or connect \"RtMidi "
                                    "Output\" to it"
-                                 : "start your synth or virtual MIDI cable and zu finds it "
-                                   "within a second");
+                                 : "zu sends to the first MIDI output the system lists (on "
+                                   "Windows its own \"Microsoft GS Wavetable Synth\") and opens "
+                                   "it within a second once there is one");
     }
     if (in.others < 2 || !in.opened) {
         whats.push_back(in.others < 2 ? "no second port to read from (input port 1)"
                                       : "an input port 1 that would not open");
         fixes.push_back(connects ? "plug in your controller and zu connects to it, or connect it "
                                    "to \"RtMidi Input\""
-                                 : "plug in your controller and zu finds it within a second");
+                                 : "zu reads the second MIDI input the system lists and opens it "
+                                   "within a second once there is one");
     }
     if (whats.empty()) return "";
     std::string fix = joined(fixes, "; ");

@@ -1,11 +1,27 @@
 #include "control.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 SDL_Renderer* renderer = nullptr;
 TTF_Font* font = nullptr;
 const char* FONT_FILE = "8bitOperatorPlus8-Regular.ttf";
 const SDL_Color TXT_COLOR = {255, 255, 255, 255};
 const SDL_Color BG_COLOR = {16, 16, 16, 0};
 const SDL_Color TXT_COLOR_HOVER = {255, 255, 255, 255};
+
+static void exitOnPaintFailure(const std::string& line) {
+    fputs(line.c_str(), stdout);
+    fflush(stdout);
+    exit(1);
+}
+
+void (*paintFailed)(const std::string& line) = exitOnPaintFailure;
+
+void failPainting() {
+    paintFailed(std::string("Rendering error:") + SDL_GetError() + "\n");
+    exit(1); // a replacement that returned
+}
 
 // The first frame always paints.
 static std::atomic<bool> paintRequested{true};

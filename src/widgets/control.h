@@ -18,6 +18,13 @@ extern const SDL_Color TXT_COLOR;
 extern const SDL_Color BG_COLOR;
 extern const SDL_Color TXT_COLOR_HOVER;
 
+// What a widget does when it cannot paint: says "Rendering error:" and SDL's reason, and
+// ends zu with status 1. The application replaces it to close what it opened first
+// (its MIDI ports); it must not return.
+extern void (*paintFailed)(const std::string& line);
+// Calls paintFailed with SDL's reason.
+[[noreturn]] void failPainting();
+
 // Asks for the window to be painted at the next frame; any thread may call it.
 // Whatever changes what the panel shows raises it; unchanged frames are not painted.
 void requestPaint();

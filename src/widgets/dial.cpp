@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "../app/platform.h"
-
 Dial::Dial(int x, int y, int w, int h) : rect{x, y, w, h}, label(std::make_unique<Label>()) {
     label->x = static_cast<int>(x + (w - 0.75 * w) * 0.5);
     label->y = y + h + 1;
@@ -53,20 +51,15 @@ static SDL_Surface* knobPicture() {
     return fresh;
 }
 
-[[noreturn]] static void renderingError() {
-    tellFatal("Rendering error:%s\n", SDL_GetError());
-    exit(1);
-}
-
 void Dial::requirePicture() {
-    if (!knobPicture()) renderingError();
+    if (!knobPicture()) failPainting();
 }
 
 void Dial::render() {
     label->render();
     SDL_Surface* surface = knobPicture();
     SDL_Texture* texture = surface ? SDL_CreateTextureFromSurface(renderer, surface) : nullptr;
-    if (!texture) renderingError();
+    if (!texture) failPainting();
     SDL_RenderCopyEx(renderer, texture, nullptr, &rect, static_cast<double>(angle), nullptr,
                      SDL_FLIP_NONE);
     SDL_DestroyTexture(texture);

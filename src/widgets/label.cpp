@@ -53,11 +53,7 @@ void Label::render() {
         for (auto& e : edges)
             SDL_RenderDrawLine(renderer, e[0].x, e[0].y, e[1].x, e[1].y);
     }
-    if (!texture) {
-        printf("Rendering error:%s", SDL_GetError());
-        fflush(stdout);
-        exit(1);
-    }
+    if (!texture) failPainting();
     SDL_RenderCopy(renderer, texture, nullptr, &rect);
     SDL_FreeSurface(surface);
     SDL_DestroyTexture(texture);
