@@ -150,12 +150,13 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
 }
 
 // Opens p's port (openOn): the first time on the object built at start; unconnected
-// always on a new one, since the old one belongs to a service that went away or
-// removed it; onto an index on the input's own object while it has one.
+// always on a new one, since the old one's port was removed or would not open; onto an
+// index on the input's own object while it has one. An object whose service went
+// was let go of already (drop); any other is closed, so that retries leave nothing open.
 bool MidiConnection::openObject(KeptPort& p, int index) {
     if (p.input) {
         if (!midiIn_ || (!std::exchange(inFresh_, false) && index < 0)) {
-            neverClose(midiIn_.release());
+            midiIn_.reset();
             midiIn_ = build<RtMidiIn>(api_, clients_[1], 100u);
         }
         if (!midiIn_) return false;

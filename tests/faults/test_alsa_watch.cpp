@@ -7,13 +7,18 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <string>
 
+#include "connection/midi_connection.h"
 #include "connection/service_watch.h"
 #include "fault_fixture.h"
 
 namespace {
 bool refuseAnnouncements = false;
+std::atomic<bool> refuseInputPorts{false};
+std::atomic<int> refusedInputPorts{0};
 } // namespace
 
 // The watch's own call, refused on demand: no other way makes the sequencer say no.
@@ -22,6 +27,17 @@ extern "C" int snd_seq_connect_from(snd_seq_t* seq, int port, int client, int fr
     using Real = int (*)(snd_seq_t*, int, int, int);
     static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "snd_seq_connect_from"));
     return real(seq, port, client, from);
+}
+
+// RtMidi's call for every port it opens; zu's input port refused on demand.
+extern "C" int snd_seq_create_port(snd_seq_t* seq, snd_seq_port_info_t* info) {
+    if (refuseInputPorts && std::string(snd_seq_port_info_get_name(info)) == "RtMidi Input") {
+        ++refusedInputPorts;
+        return -ENOMEM;
+    }
+    using Real = int (*)(snd_seq_t*, snd_seq_port_info_t*);
+    static Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "snd_seq_create_port"));
+    return real(seq, info);
 }
 
 namespace zutest {
@@ -81,6 +97,37 @@ TEST(AlsaWatchOpening, RefusedOpeningsLeaveNoDescriptorOpen) {
         EXPECT_FALSE(makeAlsaWatch()->open([](unsigned) {}));
     EXPECT_EQ(before, openDescriptors());
     refuseAnnouncements = false;
+}
+
+// The sequencer's clients named name.
+size_t clientsNamed(const std::string& name) {
+    std::ifstream in("/proc/asound/seq/clients");
+    size_t n = 0;
+    for (std::string line; std::getline(in, line);)
+        n += line.find("\"" + name + "\"") != std::string::npos;
+    return n;
+}
+
+// An input port the sequencer refuses is tried again with a new client each time: the
+// clients of the tries before must go, with their descriptors.
+TEST(AlsaInputOpening, RefusedPortsLeaveNoClientOpen) {
+    if (!haveSequencer()) GTEST_SKIP() << "no ALSA sequencer here";
+    refuseInputPorts = true;
+    MidiInbox inbox;
+    MidiConnection& midi = *new MidiConnection(inbox); // never destroyed, as in zu
+    midi.start({"RtMidi Output Client", "RtMidi Output", 0},
+               {"RtMidi Input Client", "RtMidi Input", 1});
+    ASSERT_TRUE(waitUntil([] { return refusedInputPorts >= 2; }, MESSAGE_LIMIT, Millis(10),
+                          "the second refused input port"));
+    const size_t fds = openDescriptors(), clients = clientsNamed("RtMidi Input Client");
+    EXPECT_GE(1u, clients);
+    ASSERT_TRUE(waitUntil([] { return refusedInputPorts >= 32; }, Millis(60000), Millis(10),
+                          "thirty more refused input ports"));
+    // A try under way may hold one client and its descriptors for a moment.
+    EXPECT_GE(fds + 4, openDescriptors()) << "from " << fds;
+    EXPECT_GE(1u, clientsNamed("RtMidi Input Client")) << "from " << clients;
+    refuseInputPorts = false;
+    EXPECT_TRUE(midi.close());
 }
 
 } // namespace
