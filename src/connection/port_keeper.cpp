@@ -78,10 +78,8 @@ void PortKeeper::open(KeptPort& p) {
 // p's full name: the port of its name that was not there before it opened (another
 // zu's ports have the same name).
 bool PortKeeper::findName(KeptPort& p) {
-    std::string end = ":" + p.name;
     for (const std::string& port : watch_->ports(p.input))
-        if (p.fullName.empty() && port.size() > end.size() &&
-            !port.compare(port.size() - end.size(), end.size(), end) && !has(p.before, port))
+        if (p.fullName.empty() && isPortNamed(port, p.name) && !has(p.before, port))
             p.fullName = port;
     return !p.fullName.empty();
 }

@@ -74,9 +74,7 @@ bool PortScan::openOnto(KeptPort& p, const std::string& peer) {
     p.fullName.clear();
     look();
     for (const std::string& port : lists_[p.input])
-        if (!has(before, port) && port.size() > p.name.size() &&
-            !port.compare(port.size() - p.name.size(), p.name.size(), p.name))
-            p.fullName = port;
+        if (!has(before, port) && isPortNamed(port, p.name)) p.fullName = port;
     return true;
 }
 

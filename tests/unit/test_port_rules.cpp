@@ -34,6 +34,18 @@ TEST(PortRules, TheStartRuleCountsOtherClientsPortsOnly) {
     EXPECT_EQ(Names{"b:y"}, othersOf({"a:x", "b:y"}, zu, {"a:x"})) << "a port gone is no candidate";
 }
 
+TEST(PortRules, ZusOwnPortIsFoundAsEachServiceListsIt) {
+    const std::string out = "RtMidi Output";
+    EXPECT_TRUE(isPortNamed("RtMidi Output Client:RtMidi Output", out)) << "JACK";
+    EXPECT_TRUE(isPortNamed("RtMidi Output Client-02:RtMidi Output", out)) << "PipeWire";
+    EXPECT_TRUE(isPortNamed("RtMidi Output Client:RtMidi Output 128:0", out)) << "RtMidi on ALSA";
+    EXPECT_TRUE(isPortNamed("client-129:RtMidi Output", out)) << "zu's ALSA watch";
+    for (const char* other : {"RtMidi Output Client:RtMidi Output 2", "synth:RtMidi Outputs",
+                              "RtMidi Output Client:RtMidi Output 128:", ":RtMidi Output",
+                              "RtMidi Output", "Midi Through:Midi Through Port-0 14:0"})
+        EXPECT_FALSE(isPortNamed(other, out)) << other;
+}
+
 TEST(PortRules, APortComesBackUnderItsNameOrWithItsClientNumberChanged) {
     struct Case {
         std::string remembered;
@@ -52,12 +64,17 @@ TEST(PortRules, APortComesBackUnderItsNameOrWithItsClientNumberChanged) {
          {"Midi Through:Midi Through Port-0"},
          "Midi Through:Midi Through Port-0"},
         {"x:y", {}, ""},
+        // RtMidi on ALSA: the numbers of a controller plugged in again differ.
+        {"zu-peer:out1 130:0",
+         {"Midi Through:Midi Through Port-0 14:0", "zu-peer:out1 134:0"},
+         "zu-peer:out1 134:0"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.found, cameBackAs(c.remembered, c.now)) << c.remembered;
     EXPECT_EQ("a:x", withoutClientNumber("a-12:x"));
     EXPECT_EQ("-1:x", withoutClientNumber("-1:x")) << "a name that is all number stays";
     EXPECT_EQ("a-b:x", withoutClientNumber("a-b:x"));
+    EXPECT_EQ("zu-peer:in", withoutClientNumber("zu-peer:in 128:0"));
 }
 
 } // namespace
