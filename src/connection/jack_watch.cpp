@@ -80,6 +80,7 @@ class JackWatch : public ServiceWatch {
         jack_set_port_registration_callback(c, onPort, this);
         jack_set_port_connect_callback(c, onConnect, this);
         if (jack_activate(c) == 0) return true;
+        std::lock_guard<std::mutex> lock(clientM_); // cycles() may be using it
         client_ = nullptr;
         jack_client_close(c);
         return false;
@@ -88,6 +89,7 @@ class JackWatch : public ServiceWatch {
     // A client of a server that died is never closed: libjack crashes on it while it
     // tears the client down itself, and after a failed opening of another.
     void close(bool serviceGone) override {
+        std::lock_guard<std::mutex> lock(clientM_);
         jack_client_t* c = client_.exchange(nullptr);
         if (serviceGone)
             neverClose(c);
@@ -103,6 +105,14 @@ class JackWatch : public ServiceWatch {
             out.emplace_back(*p);
         if (names) jack_free(names);
         return out;
+    }
+
+    // The frame time at the top of the current cycle: both jackd and PipeWire keep it
+    // for a client without ports too, and it stops while the server is stalled.
+    unsigned long cycles() override {
+        std::lock_guard<std::mutex> lock(clientM_);
+        jack_client_t* c = client_;
+        return c ? jack_last_frame_time(c) : 0;
     }
 
     bool connect(const std::string& from, const std::string& to) override {
@@ -133,6 +143,7 @@ class JackWatch : public ServiceWatch {
     }
 
     std::atomic<jack_client_t*> client_{nullptr};
+    std::mutex clientM_; // the client opens and closes while a sender asks for cycles()
     Clock::time_point lastBlind_;
 };
 

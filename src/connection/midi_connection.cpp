@@ -135,14 +135,16 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
     MidiReportWatch counting; // RtMidi's JACK objects try the server here
     found.listed = found.others = obj->getPortCount();
     found.answered = !counting.reported();
-    if (std::unique_ptr<ServiceWatch> watch = keeper_ ? nullptr : watchFor(api_))
+    if (std::unique_ptr<ServiceWatch> watch = keeper_ ? nullptr : watchFor(api_)) {
+        cycles_ = [w = watch.get()] { return w->cycles(); }; // the keeper keeps it for good
         keeper_ = std::make_unique<PortKeeper>(std::move(watch), [this](unsigned e) {
             std::lock_guard<std::mutex> lock(m_);
             events_ |= e;
             wake_.notify_one();
         });
-    else if (!keeper_)
+    } else if (!keeper_) {
         keeper_ = std::make_unique<PortScan>(api_);
+    }
     p.open = [this, &p](int index) { return openObject(p, index); };
     p.drop = [this, &p] { drop(p); };
     keeper_->attach(p, found);
@@ -217,6 +219,8 @@ void MidiConnection::send(const std::vector<unsigned char>& msg) {
 // Only sends: a send may wait for a stalled service, which must hold up neither the
 // frame loop nor the connection's thread.
 void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
+    unsigned long cycle = 0;
+    size_t handed = 0; // since the service's cycles last moved on
     std::unique_lock<std::mutex> lock(o->m);
     while (true) {
         o->cv.wait(lock, [&o] { return o->stopping || !o->queue.empty(); });
@@ -224,7 +228,10 @@ void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
         std::array<unsigned char, 3> msg = o->queue.front();
         o->queue.pop_front();
         lock.unlock();
-        o->midiOut->sendMessage(msg.data(), msg.size());
+        unsigned long now = cycles_ ? cycles_() : 0;
+        if (now == 0 || now != cycle) handed = 0;
+        cycle = now;
+        if (handed++ < STALL_LIMIT) o->midiOut->sendMessage(msg.data(), msg.size());
         lock.lock();
     }
     o->finished = true;

@@ -21,6 +21,9 @@ class MidiConnection {
     static constexpr std::chrono::milliseconds CLOSE_LIMIT{500};
     // Messages waiting beyond this are dropped: the service is not taking them.
     static constexpr size_t QUEUE_LIMIT = 256;
+    // The most messages handed to an output while its service ran no cycle; more are
+    // dropped. RtMidi's JACK output holds about 2,300 and then spins until there is room.
+    static constexpr size_t STALL_LIMIT = 1024;
 
     // Which port of the service's list zu takes, and its own names there.
     struct Port {
@@ -77,4 +80,6 @@ class MidiConnection {
     std::unique_ptr<RtMidiIn> midiIn_;
     bool inFresh_ = false; // midiIn_ was built and not opened yet
     std::unique_ptr<Keeping> keeper_;
+    // The service's cycles (ServiceWatch::cycles), for the senders; set before the first.
+    std::function<unsigned long()> cycles_;
 };

@@ -48,6 +48,9 @@ class ServiceWatch {
     virtual std::vector<std::string> ports(bool inputs) = 0;
     // True when from is connected to to now.
     virtual bool connect(const std::string& from, const std::string& to) = 0;
+    // Where the service's process cycles have got to; it stands still while the service
+    // is stalled. 0 where that is not known. Any thread may ask.
+    virtual unsigned long cycles() { return 0; }
     // What changed since the last call.
     std::vector<PortChange> changes() {
         std::lock_guard<std::mutex> lock(changesM_);

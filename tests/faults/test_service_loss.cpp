@@ -137,16 +137,24 @@ INSTANTIATE_TEST_SUITE_P(Service, NoPeer, ::testing::Values(false, true), [](con
 });
 
 // Closing RtMidi's JACK ports waits for the server: with the server stalled, q must
-// still end zu (the ports are closed off the UI thread, with a time limit).
+// still end zu (the ports are closed off the UI thread, with a time limit). What zu
+// sends meanwhile must not make it spin on RtMidi's full buffer.
 TEST_F(ServiceLoss, ServerStalledQStillQuits) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     ASSERT_TRUE(isValidControlChange(trigger())) << "output worked before the stall";
     ASSERT_NO_FATAL_FAILURE(stallService());
     pointAtWindow();
-    burst(XK_r, 3000); // fills RtMidi's buffer: the sender now waits for the server
+    const size_t keys = frameLog().keys.size();
+    burst(XK_r, 5000); // more than RtMidi's buffer holds
+    ASSERT_TRUE(waitUntil([&] { return frameLog().keys.size() >= keys + 5000; }, MESSAGE_LIMIT,
+                          Millis(50), "zu taking 5000 presses of r"));
+    double cpu = cpuShare(zu->process().pid(), Millis(1000));
+    EXPECT_LT(cpu, 0.05) << "zu busy while the stalled server holds its messages";
     expectWindowAnswers("while the server is stalled");
+    long long asked = monotonicMicros();
     x->tapKey(XK_q);
     EXPECT_TRUE(zu->waitExit(EXIT_LIMIT)) << "q did not end zu while the server was stalled";
+    EXPECT_LT(monotonicMicros() - asked, 1000000) << "q took more than a second";
     resumeService();
     ASSERT_TRUE(zu->waitExit(EXIT_LIMIT)) << "zu did not end after the server resumed";
     EXPECT_EQ(0, zu->process().termSignal()) << zu->process().describeEnd();
