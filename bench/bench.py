@@ -316,6 +316,11 @@ def cpu_ticks(pid):
     return int(rest[11]) + int(rest[12])  # utime + stime, all threads
 
 
+def cpu_pct_since(pid, t0, c0):
+    """% of one core that pid used since (now_us() t0, cpu_ticks() c0)."""
+    return (cpu_ticks(pid) - c0) * 100 / os.sysconf("SC_CLK_TCK") / ((now_us() - t0) / 1e6)
+
+
 def thread_run_ns(pid):
     """{tid: (kind, on-CPU ns from schedstat)}; kind is main, gl (Mesa's rasteriser) or other."""
     out = {}
@@ -570,8 +575,7 @@ def measure_flood(peer, prog, seconds):
             peer.send(1, [176, FOLLOW_CC, sent % 16])
             sent += 1
         time.sleep(0.002)
-    cpu = (cpu_ticks(prog.p.pid) - c0) * 100 / os.sysconf("SC_CLK_TCK") / ((now_us() - t0) / 1e6)
-    return {"flood_cpu_pct": cpu}
+    return {"flood_cpu_pct": cpu_pct_since(prog.p.pid, t0, c0)}
 
 
 def wait_output(prog, text, timeout):
@@ -597,7 +601,7 @@ def measure_loss(args, servers, x, prog, origin, peer):
     time.sleep(1.0)  # the presses handled
     t0, c0 = now_us(), cpu_ticks(prog.p.pid)
     time.sleep(args.idle / 2)
-    cpu = (cpu_ticks(prog.p.pid) - c0) * 100 / os.sysconf("SC_CLK_TCK") / ((now_us() - t0) / 1e6)
+    cpu = cpu_pct_since(prog.p.pid, t0, c0)
     servers.start_jack()
     back = now_us()
     peer = Peer(args.peer, servers.client_env())

@@ -200,18 +200,6 @@ TEST_F(FollowTest, ASecondDialOnTheSameValueMovesToo) {
     EXPECT_EQ("CC", p.dialCC.label->text.str());
 }
 
-TEST_F(FollowTest, TwoKnobsSweptTogetherEndWhereTheyEnded) {
-    Panel& p = *panel;
-    pair(p.dialMAX, 21);
-    pair(p.dialMIN, 22);
-    for (int i = 0; i <= 127; ++i)
-        arrive({{21, 127 - i * 26 / 127}, {22, i * 100 / 127}});
-    frame();
-    EXPECT_EQ(101, p.dialMAX.value);
-    EXPECT_EQ(100, p.dialMIN.value);
-    EXPECT_EQ("101", p.dialMAX.label->text.str());
-}
-
 TEST_F(FollowTest, APadBesideATurningKnobTriggersTwicePerTap) {
     Panel& p = *panel;
     pair(p.valueButton, 20);
