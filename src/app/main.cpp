@@ -20,11 +20,16 @@ constexpr std::chrono::seconds MIDI_START_LIMIT(3);
 
 // Ends zu with status; a closing still waiting in a MIDI service that stopped answering
 // must not meet libjack's own teardown at exit.
-[[noreturn]] void leave(MidiConnection& midi, int status) {
+[[noreturn]] void closeAndExit(MidiConnection& midi, int status) {
     fflush(stdout);
-    SDL_Quit();
     if (!midi.close()) _exit(status);
     exit(status);
+}
+
+// Ends zu with status, its window closed first.
+[[noreturn]] void leave(MidiConnection& midi, int status) {
+    SDL_Quit();
+    closeAndExit(midi, status);
 }
 
 // The connection that a fatal painting error closes before zu ends.
@@ -33,7 +38,8 @@ MidiConnection* openMidi = nullptr;
 // A widget that cannot paint ends zu, its MIDI ports closed first like at any end.
 [[noreturn]] void paintingFailed(const std::string& line) {
     tellFatal("%s", line.c_str());
-    leave(*openMidi, 1);
+    // Not SDL_Quit: closing the display mid-scene can wait for ever on Mesa's render threads.
+    closeAndExit(*openMidi, 1);
 }
 
 // Without a window or renderer nothing can be shown or drawn safely.
