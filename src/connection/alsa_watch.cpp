@@ -11,8 +11,8 @@
 #include <thread>
 #include <utility>
 
-#include "library_noise.h"
-#include "service_watch.h"
+#include "library_messages.h"
+#include "midi_service.h"
 
 namespace {
 
@@ -22,9 +22,9 @@ namespace {
 // and a controller plugged in again comes back under a new number.
 class AlsaWatch : public ServiceWatch {
   public:
-    ~AlsaWatch() override { close(false); }
+    ~AlsaWatch() override { unwatch(false); }
 
-    bool open(const Signal& signal) override {
+    bool watch(const Signal& signal) override {
         signal_ = signal;
         if (snd_seq_open(&seq_, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) return false;
         snd_seq_set_client_name(seq_, "zu-watch");
@@ -44,7 +44,7 @@ class AlsaWatch : public ServiceWatch {
     }
 
     // The sequencer lives in the kernel: it never goes away under zu.
-    void close(bool) override {
+    void unwatch(bool) override {
         if (!seq_) return;
         if (write(wake_[1], "", 1) == 1) reader_.join();
         ::close(wake_[0]);

@@ -1,4 +1,4 @@
-#include "service_watch.h"
+#include "midi_service.h"
 
 #include <jack/jack.h>
 
@@ -13,7 +13,7 @@
 #include <mutex>
 #include <utility>
 
-#include "library_noise.h"
+#include "midi_objects.h"
 
 namespace {
 
@@ -69,7 +69,7 @@ class JackWatch : public ServiceWatch {
         return true;
     }
 
-    bool open(const Signal& signal) override {
+    bool watch(const Signal& signal) override {
         signal_ = signal;
         jack_client_t* c = jack_client_open("zu-watch", JackNoStartServer, nullptr);
         if (!c) return false;
@@ -88,7 +88,7 @@ class JackWatch : public ServiceWatch {
 
     // A client of a server that died is never closed: libjack crashes on it while it
     // tears the client down itself, and after a failed opening of another.
-    void close(bool serviceGone) override {
+    void unwatch(bool serviceGone) override {
         std::lock_guard<std::mutex> lock(clientM_);
         jack_client_t* c = client_.exchange(nullptr);
         if (serviceGone)

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "service_watch.h" // PortCheck
+#include "midi_service.h" // PortCheck
 
 // The advice for what opening output port 0 and input port 1 found, ending in a line
 // end; empty when both are connected. It starts on a line of its own after a message

@@ -1,27 +1,26 @@
 #include "midi_connection.h"
 
-#include <algorithm>
-#include <array>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <thread>
 #include <utility>
 
-#include "library_noise.h"
 #include "midi_advice.h"
-#include "port_scan.h"
+#include "midi_objects.h"
+#include "midi_sender.h"
+#include "port_keeper.h"
 
 namespace {
-std::unique_ptr<ServiceWatch> watchFor(RtMidi::Api api) {
+std::unique_ptr<MidiService> serviceFor(RtMidi::Api api) {
 #ifdef ZU_WATCHES
     if (api == RtMidi::UNIX_JACK) return makeJackWatch();
     if (api == RtMidi::LINUX_ALSA) return makeAlsaWatch();
 #endif
-    (void)api;
-    return nullptr;
+    return makePortScan(api);
 }
-
-// Far longer than a JACK period (5 ms at 256 frames and 48 kHz).
-constexpr std::chrono::milliseconds JACK_CYCLE_GRACE(100);
 
 void print(const char* text) {
     fputs(text, stdout);
@@ -29,20 +28,46 @@ void print(const char* text) {
 }
 } // namespace
 
-struct MidiConnection::Outlet {
-    std::unique_ptr<RtMidiOut> midiOut;
-    bool fresh = true; // built and not opened yet
-    std::mutex m;
-    std::condition_variable cv;
-    std::deque<std::array<unsigned char, 3>> queue;
-    bool stopping = false, finished = true;
-    std::thread sender;
+class MidiConnection::Keeping {
+  public:
+    using Clock = MidiConnection::Clock;
+    explicit Keeping(MidiInbox& inbox) : inbox_(inbox) {}
+    bool onConnectionThread(std::function<void()> job, Clock::time_point deadline);
+    void loop();
+    PortCheck keep(KeptPort& p);
+    bool open(KeptPort& p, int index);
+    void drop(KeptPort& p);
+    std::shared_ptr<Outlet> outlet();
+    void leave(const std::shared_ptr<Outlet>& o, bool serviceGone, Clock::time_point deadline);
+    bool stopped(const std::shared_ptr<Outlet>& o);
+
+    MidiInbox& inbox_;
+    // m_ guards what other threads share: jobs_, events_, keeping_, started_,
+    // threadRuns_ and outlet_.
+    std::mutex m_;
+    std::condition_variable wake_, done_;
+    std::deque<std::function<void()>> jobs_;
+    unsigned events_ = 0;
+    bool keeping_ = false, started_ = false, threadRuns_ = false;
+    std::shared_ptr<Outlet> outlet_;
+    std::atomic<bool> leftBehind_{false};
+
+    // The connection thread's own.
+    KeptPort output_, input_;
+    std::string clients_[2];                // output's, input's
+    RtMidi::Api api_ = RtMidi::UNSPECIFIED; // the service both ports use
+    std::unique_ptr<RtMidiIn> midiIn_;
+    bool inFresh_ = false; // midiIn_ was built and not opened yet
+    std::unique_ptr<PortKeeper> keeper_;
 };
 
-bool MidiConnection::onConnectionThread(std::function<void()> job, Clock::time_point deadline) {
+MidiConnection::MidiConnection(MidiInbox& inbox) : k_(*new Keeping(inbox)) {}
+
+bool MidiConnection::Keeping::onConnectionThread(std::function<void()> job,
+                                                 Clock::time_point deadline) {
     auto finished = std::make_shared<bool>(false);
     std::unique_lock<std::mutex> lock(m_);
-    if (!std::exchange(threadRuns_, true)) std::thread(&MidiConnection::loop, this).detach();
+    if (!std::exchange(threadRuns_, true)) std::thread(&Keeping::loop, this).detach();
     jobs_.push_back([this, job = std::move(job), finished] {
         job();
         std::lock_guard<std::mutex> lock(m_);
@@ -54,7 +79,7 @@ bool MidiConnection::onConnectionThread(std::function<void()> job, Clock::time_p
 }
 
 // Jobs first; while keeping, the keeper's steps, on its events or when its wait ran out.
-void MidiConnection::loop() {
+void MidiConnection::Keeping::loop() {
     std::unique_lock<std::mutex> lock(m_);
     PortKeeper::Millis wait(0);
     auto ready = [this] { return !jobs_.empty() || (keeping_ && events_ != 0); };
@@ -79,54 +104,52 @@ void MidiConnection::loop() {
 }
 
 void MidiConnection::start(const Port& out, const Port& in) {
-    output_.name = out.name;
-    output_.startIndex = out.index;
-    input_.name = in.name;
-    input_.startIndex = in.index;
-    input_.input = true;
-    clients_[0] = out.client;
-    clients_[1] = in.client;
-    onConnectionThread(
-        [this] {
+    Keeping& k = k_;
+    k.output_.name = out.name;
+    k.output_.startIndex = out.index;
+    k.input_.name = in.name;
+    k.input_.startIndex = in.index;
+    k.input_.input = true;
+    k.clients_[0] = out.client;
+    k.clients_[1] = in.client;
+    k.onConnectionThread(
+        [&k] {
 #ifdef ZU_SERVICE_LIBRARIES
             quietJack(); // before their first client
             quietAlsa();
 #endif
-            PortCheck outFound = openPort(output_);
+            PortCheck outFound = k.keep(k.output_);
             if (!outFound.opened) print("Could not open MIDI out port ");
-            PortCheck inFound = openPort(input_);
+            PortCheck inFound = k.keep(k.input_);
             if (inFound.listed == 0) print("No ports available!\n");
             adviseOnMidi(outFound, inFound);
-            if (keeper_) keeper_->tellWhere();
-            std::lock_guard<std::mutex> lock(m_);
-            keeping_ = keeper_ != nullptr;
-            started_ = true;
-            events_ |= CHANGED;
-            done_.notify_all();
+            if (k.keeper_) k.keeper_->tellWhere();
+            std::lock_guard<std::mutex> lock(k.m_);
+            k.keeping_ = k.keeper_ != nullptr;
+            k.started_ = true;
+            k.events_ |= CHANGED;
+            k.done_.notify_all();
         },
         Clock::now());
 }
 
 bool MidiConnection::started(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(m_);
-    return done_.wait_until(lock, deadline, [this] { return started_; });
+    std::unique_lock<std::mutex> lock(k_.m_);
+    return k_.done_.wait_until(lock, deadline, [this] { return k_.started_; });
 }
 
-// Builds p's first object, on the output's API for the input, and has the keeper open
-// and connect it.
-PortCheck MidiConnection::openPort(KeptPort& p) {
+// Builds p's first object, on the output's API for the input, and has the keeper keep it.
+PortCheck MidiConnection::Keeping::keep(KeptPort& p) {
     PortCheck found;
     RtMidi* obj = nullptr;
     if (p.input) {
         midiIn_ = build<RtMidiIn>(api_, clients_[1], 100u);
         inFresh_ = true;
-        if (midiIn_) api_ = midiIn_->getCurrentApi();
-        obj = midiIn_.get();
+        if ((obj = midiIn_.get())) api_ = midiIn_->getCurrentApi();
     } else {
         auto o = std::make_shared<Outlet>();
         o->midiOut = build<RtMidiOut>(api_, clients_[0]);
-        if (o->midiOut) api_ = o->midiOut->getCurrentApi();
-        obj = o->midiOut.get();
+        if ((obj = o->midiOut.get())) api_ = o->midiOut->getCurrentApi();
         std::lock_guard<std::mutex> lock(m_);
         outlet_ = o;
     }
@@ -135,158 +158,108 @@ PortCheck MidiConnection::openPort(KeptPort& p) {
     MidiReportWatch counting; // RtMidi's JACK objects try the server here
     found.listed = found.others = obj->getPortCount();
     found.answered = !counting.reported();
-    if (std::unique_ptr<ServiceWatch> watch = keeper_ ? nullptr : watchFor(api_)) {
-        cycles_ = [w = watch.get()] { return w->cycles(); }; // the keeper keeps it for good
-        keeper_ = std::make_unique<PortKeeper>(std::move(watch), [this](unsigned e) {
+    if (!keeper_)
+        keeper_ = std::make_unique<PortKeeper>(serviceFor(api_), [this](unsigned e) {
             std::lock_guard<std::mutex> lock(m_);
             events_ |= e;
             wake_.notify_one();
         });
-    } else if (!keeper_) {
-        keeper_ = std::make_unique<PortScan>(api_);
-    }
-    p.open = [this, &p](int index) { return openObject(p, index); };
+    p.open = [this, &p](int index) { return p.live = open(p, index); };
     p.drop = [this, &p] { drop(p); };
     keeper_->attach(p, found);
     return found;
 }
 
-// Opens p's port (openOn): the first time on the object built at start; unconnected
-// always on a new one, since the old one's port was removed or would not open; onto an
-// index on the input's own object while it has one. An object whose service went
-// was let go of already (drop); any other is closed, so that retries leave nothing open.
-bool MidiConnection::openObject(KeptPort& p, int index) {
-    if (p.input) {
-        if (!midiIn_ || (!std::exchange(inFresh_, false) && index < 0)) {
-            midiIn_.reset();
-            midiIn_ = build<RtMidiIn>(api_, clients_[1], 100u);
-        }
-        if (!midiIn_) return false;
-        midiIn_->closePort();
-        midiIn_->setCallback(&MidiInbox::receive, &inbox_);
-        midiIn_->ignoreTypes(false, false, false);
-        return openOn(*midiIn_, index, p.name);
-    }
+// Opens p's port unconnected (index -1) or onto the service's port index: the first
+// time on the object built at start; unconnected always on a new one, since the old
+// one's port was removed or would not open; onto an index on the input's own object
+// while it has one. An object whose service went was let go of already (drop); any
+// other is closed, so that retries leave nothing open.
+bool MidiConnection::Keeping::open(KeptPort& p, int index) {
     std::shared_ptr<Outlet> old = outlet(), next = old;
-    if (!old || !old->fresh || !old->midiOut) {
+    if (p.input && (!midiIn_ || (!std::exchange(inFresh_, false) && index < 0))) {
+        midiIn_.reset();
+        midiIn_ = build<RtMidiIn>(api_, clients_[1], 100u);
+    } else if (!p.input && (!old || !old->fresh || !old->midiOut)) {
         next = std::make_shared<Outlet>();
         // Onto an index the object stays, so its client keeps its name; its sender goes.
-        if (index >= 0 && old && old->midiOut && stopSender(old, Clock::now() + CLOSE_LIMIT)) {
+        if (index >= 0 && old && old->midiOut && stopped(old)) {
             next->midiOut = std::move(old->midiOut);
             next->midiOut->closePort();
         } else {
             next->midiOut = build<RtMidiOut>(api_, clients_[0]);
         }
     }
-    next->fresh = false;
-    if (!next->midiOut || !openOn(*next->midiOut, index, p.name)) return false;
-    next->finished = false;
-    next->sender = std::thread(&MidiConnection::sendAll, this, next);
+    RtMidi* obj = p.input ? static_cast<RtMidi*>(midiIn_.get()) : next->midiOut.get();
+    if (!obj) return false;
+    if (p.input) {
+        midiIn_->closePort();
+        midiIn_->setCallback(&MidiInbox::receive, &inbox_);
+        midiIn_->ignoreTypes(false, false, false);
+    }
+    if (!p.input) next->fresh = false;
+    MidiReportWatch opening;
+    if (index < 0)
+        obj->openVirtualPort(p.name);
+    else
+        obj->openPort(static_cast<unsigned>(index), p.name);
+    if (opening.errored()) return false;
+    if (p.input) return true;
+    next->startSending([this] { return keeper_->cycles(); });
     if (next == old) return true;
     {
         std::lock_guard<std::mutex> lock(m_);
         outlet_ = next;
     }
-    closeOutlet(old, false, Clock::now() + CLOSE_LIMIT);
+    leave(old, false, Clock::now() + CLOSE_LIMIT);
     return true;
 }
 
-void MidiConnection::drop(KeptPort& p) {
+void MidiConnection::Keeping::drop(KeptPort& p) {
     if (p.input)
         neverClose(midiIn_.release());
     else
-        closeOutlet(outlet(), true, Clock::now() + CLOSE_LIMIT);
+        leave(outlet(), true, Clock::now() + CLOSE_LIMIT);
 }
 
-std::shared_ptr<MidiConnection::Outlet> MidiConnection::outlet() {
+std::shared_ptr<Outlet> MidiConnection::Keeping::outlet() {
     std::lock_guard<std::mutex> lock(m_);
     return outlet_;
+}
+
+// Closes o, or lets go of it where its service died; notes what was left waiting.
+void MidiConnection::Keeping::leave(const std::shared_ptr<Outlet>& o, bool serviceGone,
+                                    Clock::time_point deadline) {
+    if (o && !o->close(serviceGone, deadline)) leftBehind_ = true;
+}
+
+bool MidiConnection::Keeping::stopped(const std::shared_ptr<Outlet>& o) {
+    if (o->stopSending(Clock::now() + CLOSE_LIMIT)) return true;
+    leftBehind_ = true;
+    return false;
 }
 
 void MidiConnection::send(const std::vector<unsigned char>& msg) {
     // Nothing can be delivered through a port that is not open, and RtMidi's JACK
     // output would spin forever once its buffer filled with no service to drain it.
-    std::shared_ptr<Outlet> o = msg.size() >= 3 && output_.live ? outlet() : nullptr;
-    if (!o) return;
-    {
-        std::lock_guard<std::mutex> lock(o->m);
-        if (o->stopping || o->queue.size() >= QUEUE_LIMIT) return;
-        o->queue.push_back({msg[0], msg[1], msg[2]});
-    }
-    o->cv.notify_all();
-}
-
-// Only sends: a send may wait for a stalled service, which must hold up neither the
-// frame loop nor the connection's thread.
-void MidiConnection::sendAll(std::shared_ptr<Outlet> o) {
-    unsigned long cycle = 0;
-    size_t handed = 0; // since the service's cycles last moved on
-    std::unique_lock<std::mutex> lock(o->m);
-    while (true) {
-        o->cv.wait(lock, [&o] { return o->stopping || !o->queue.empty(); });
-        if (o->queue.empty()) break; // stopping, and everything queued was handed over
-        std::array<unsigned char, 3> msg = o->queue.front();
-        o->queue.pop_front();
-        lock.unlock();
-        unsigned long now = cycles_ ? cycles_() : 0;
-        if (now == 0 || now != cycle) handed = 0;
-        cycle = now;
-        if (handed++ < STALL_LIMIT) o->midiOut->sendMessage(msg.data(), msg.size());
-        lock.lock();
-    }
-    o->finished = true;
-    o->cv.notify_all();
-}
-
-// Stops o's sender once what it holds is sent; false when it is stuck in a service that
-// stopped answering, and then left with its outlet.
-bool MidiConnection::stopSender(const std::shared_ptr<Outlet>& o, Clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(o->m);
-    o->stopping = true;
-    o->cv.notify_all();
-    bool finished = o->cv.wait_until(lock, deadline, [&o] { return o->finished; });
-    lock.unlock();
-    if (finished) {
-        if (o->sender.joinable()) o->sender.join();
-        return true;
-    }
-    if (o->sender.joinable()) o->sender.detach();
-    neverClose(new std::shared_ptr<Outlet>(o));
-    leftBehind_ = true;
-    return false;
-}
-
-// Stops o's sender, then closes o's object, or lets go of it where the service died.
-// RtMidi's JACK output frees its buffer before it closes its client, while a process
-// cycle that began before the port closed may still read that buffer: the port closes
-// first, and the object goes once such a cycle has had many periods' time to end.
-void MidiConnection::closeOutlet(const std::shared_ptr<Outlet>& o, bool serviceGone,
-                                 Clock::time_point deadline) {
-    if (!o || !stopSender(o, deadline) || !o->midiOut) return;
-    if (serviceGone) {
-        neverClose(o->midiOut.release());
-        return;
-    }
-    if (o->midiOut->getCurrentApi() == RtMidi::UNIX_JACK) {
-        o->midiOut->closePort();
-        std::this_thread::sleep_until(std::min(deadline, Clock::now() + JACK_CYCLE_GRACE));
-    }
-    o->midiOut.reset();
+    std::shared_ptr<Outlet> o = msg.size() >= 3 && k_.output_.live ? k_.outlet() : nullptr;
+    if (o) o->send({msg[0], msg[1], msg[2]});
 }
 
 bool MidiConnection::close() {
+    Keeping& k = k_;
     {
-        std::lock_guard<std::mutex> lock(m_);
-        keeping_ = false;
+        std::lock_guard<std::mutex> lock(k.m_);
+        k.keeping_ = false;
     }
     Clock::time_point deadline = Clock::now() + CLOSE_LIMIT;
-    bool closed = onConnectionThread(
-        [this, deadline] {
-            if (keeper_) keeper_->close();
-            input_.live = output_.live = false;
-            midiIn_.reset(); // one whose service died was let go of already
-            closeOutlet(outlet(), false, deadline);
+    bool closed = k.onConnectionThread(
+        [&k, deadline] {
+            if (k.keeper_) k.keeper_->close();
+            k.input_.live = k.output_.live = false;
+            k.midiIn_.reset(); // one whose service died was let go of already
+            k.leave(k.outlet(), false, deadline);
         },
         deadline);
-    return closed && !leftBehind_;
+    return closed && !k.leftBehind_;
 }

@@ -27,8 +27,8 @@ std::string peerIn(const PortChange& c, const std::string& own) {
 }
 } // namespace
 
-PortKeeper::PortKeeper(std::unique_ptr<ServiceWatch> watch, ServiceWatch::Signal signal)
-    : watch_(std::move(watch)), signal_(std::move(signal)) {}
+PortKeeper::PortKeeper(std::unique_ptr<MidiService> service, MidiService::Signal signal)
+    : service_(std::move(service)), signal_(std::move(signal)) {}
 
 std::set<std::string> PortKeeper::gone() {
     std::set<std::string> names;
@@ -45,40 +45,39 @@ std::vector<std::string> PortKeeper::others(bool inputs) {
     std::set<std::string> own;
     for (const KeptPort* p : ports_)
         if (!p->fullName.empty()) own.insert(p->fullName);
-    return othersOf(watch_->ports(inputs), own, gone());
+    return othersOf(service_->ports(inputs), own, gone());
 }
 
 void PortKeeper::attach(KeptPort& port, PortCheck& found) {
     ports_.push_back(&port);
-    if (!open_ && found.answered) open_ = watch_->open(signal_);
+    if (!open_ && found.answered) open_ = service_->watch(signal_);
     found.answered = open_;
     if (!open_) return;
-    open(port);
+    renew(port);
     takeChanges();
     connectPending(port);
     found.others = static_cast<unsigned>(others(!port.input).size());
     // JACK keeps a port open with nothing to connect to; the count tells the user.
-    found.opened = !port.needsOpen;
+    found.opened = port.live;
 }
 
-// Opens p anew and waits a while for its full name.
-void PortKeeper::open(KeptPort& p) {
+// Opens p anew and waits a while for the full name of a port it opened.
+void PortKeeper::renew(KeptPort& p) {
     p.live = false;
     p.fullName.clear();
-    p.before = othersOf(watch_->ports(p.input), {}, gone());
-    if (!p.open || !p.open(-1)) return; // tried again at the next step
+    p.before = othersOf(service_->ports(p.input), {}, gone());
+    if (!service_->prepare(p)) return; // tried again at the next step
     p.needsOpen = false;
     p.restore = p.peers;
     p.startRule = p.peers.empty();
-    p.live = true;
-    for (auto end = Clock::now() + PORT_SHOWS; !findName(p) && Clock::now() < end;)
+    for (auto end = Clock::now() + PORT_SHOWS; p.live && !findName(p) && Clock::now() < end;)
         std::this_thread::sleep_for(Millis(5));
 }
 
 // p's full name: the port of its name that was not there before it opened (another
 // zu's ports have the same name).
 bool PortKeeper::findName(KeptPort& p) {
-    for (const std::string& port : watch_->ports(p.input))
+    for (const std::string& port : service_->ports(p.input))
         if (p.fullName.empty() && isPortNamed(port, p.name) && !has(p.before, port))
             p.fullName = port;
     return !p.fullName.empty();
@@ -88,33 +87,34 @@ void PortKeeper::wentAway(KeptPort& p, const std::string& peer) {
     if (p.restore.insert(peer).second && told_) say(wentAwayLine(peer));
 }
 
+// Joins p to peer and tells so.
+bool PortKeeper::joined(KeptPort& p, const std::string& peer, const char* again) {
+    if (peer.empty() || !service_->join(p, peer)) return false;
+    findName(p); // a scan opens p's port only now
+    if (told_) say("zu " + where(p.input, peer) + again + ".");
+    p.peers.insert(peer);
+    return true;
+}
+
 // Connects what waits to be and is there by now. A peer that went away waits for its
 // return.
 void PortKeeper::connectPending(KeptPort& p) {
-    if (p.needsOpen || !findName(p)) return;
+    if (p.needsOpen) return;
+    findName(p);
     std::vector<std::string> now = others(!p.input);
     for (const std::string& peer : p.peers)
         if (!has(now, peer)) wentAway(p, peer);
-    auto connect = [this, &p](const std::string& peer) {
-        return p.input ? watch_->connect(peer, p.fullName) : watch_->connect(p.fullName, peer);
-    };
     for (auto it = p.restore.begin(); it != p.restore.end();) {
         std::string back = cameBackAs(*it, now);
-        if (back.empty() || !connect(back)) {
+        if (!joined(p, back, " again")) {
             ++it;
             continue;
         }
-        if (told_) say("zu " + where(p.input, back) + " again.");
-        p.peers.erase(*it);
-        p.peers.insert(back);
+        if (back != *it) p.peers.erase(*it);
         it = p.restore.erase(it);
     }
     std::string first = p.startRule && p.startIndex < now.size() ? now[p.startIndex] : "";
-    if (!first.empty() && connect(first)) {
-        if (told_) say("zu " + where(p.input, first) + ".");
-        p.peers.insert(first);
-        p.startRule = false;
-    }
+    if (joined(p, first, "")) p.startRule = false;
 }
 
 // What the watch told, in order. A disconnection is the user's once it settled with
@@ -126,7 +126,7 @@ void PortKeeper::takeChanges() {
                                      [&undone](const auto& u) { return undone(u.second); }),
                       undone_.end());
     };
-    for (PortChange& c : watch_->changes()) {
+    for (PortChange& c : service_->changes()) {
         if (c.kind == PortChange::ADDED) gone_.erase(c.from);
         if (c.kind == PortChange::REMOVED) {
             gone_[c.from] = now;
@@ -165,10 +165,10 @@ void PortKeeper::reopenRemoved() {
     removalDue_ = {};
     for (KeptPort* p : ports_) {
         if (p->fullName.empty() ||
-            (!gone().count(p->fullName) && has(watch_->ports(p->input), p->fullName)))
+            (!gone().count(p->fullName) && has(service_->ports(p->input), p->fullName)))
             continue;
         say("zu's MIDI port \"" + p->name + "\" was removed by the service; zu opened it again.");
-        open(*p);
+        renew(*p);
     }
 }
 
@@ -178,7 +178,7 @@ void PortKeeper::loseService() {
         p->needsOpen = true;
         if (p->drop) p->drop();
     }
-    watch_->close(true);
+    service_->unwatch(true);
     open_ = false;
     lost_ = true;
     removalDue_ = {};
@@ -188,21 +188,23 @@ void PortKeeper::loseService() {
 }
 
 bool PortKeeper::regainService() {
-    if (!watch_->worthOpening() || !(open_ = watch_->open(signal_))) return false;
+    if (!service_->worthOpening() || !(open_ = service_->watch(signal_))) return false;
     for (KeptPort* p : ports_)
-        if (p->needsOpen) open(*p);
+        if (p->needsOpen) renew(*p);
     say(lost_ ? SERVICE_BACK : SERVICE_FOUND);
     lost_ = false;
     return true;
 }
 
 PortKeeper::Millis PortKeeper::step(unsigned events) {
+    Millis pace = service_->pace();
+    if (open_) events |= service_->look();
     if (events & LOST && open_) loseService();
-    if (!open_ && !regainService()) return RETRY;
+    if (!open_ && !regainService()) return std::max(RETRY, pace);
     Clock::time_point now = Clock::now();
     if (events & CLIENT_GONE) removalDue_ = now + SETTLES;
     for (KeptPort* p : ports_)
-        if (p->needsOpen) open(*p);
+        if (p->needsOpen) renew(*p);
     takeChanges();
     if (removalDue_ != Clock::time_point{} && now >= removalDue_) reopenRemoved();
     bool pending = false;
@@ -211,11 +213,13 @@ PortKeeper::Millis PortKeeper::step(unsigned events) {
         pending =
             pending || p->needsOpen || p->fullName.empty() || p->startRule || !p->restore.empty();
     }
-    if (removalDue_ != Clock::time_point{} || !undone_.empty()) return SETTLES;
-    return pending ? PENDING_RETRY : Millis(0);
+    Millis wait = removalDue_ != Clock::time_point{} || !undone_.empty() ? SETTLES
+                  : pending                                           ? PENDING_RETRY
+                                                                      : pace;
+    return pace.count() > 0 ? std::min(wait, pace) : wait;
 }
 
-void Keeping::tellWhere() {
+void PortKeeper::tellWhere() {
     told_ = true;
     std::string line;
     for (const KeptPort* p : ports_) {
@@ -227,6 +231,6 @@ void Keeping::tellWhere() {
 
 void PortKeeper::close() {
     ports_.clear();
-    if (open_) watch_->close(false);
+    if (open_) service_->unwatch(false);
     open_ = false;
 }

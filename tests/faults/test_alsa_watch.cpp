@@ -12,7 +12,7 @@
 #include <string>
 
 #include "connection/midi_connection.h"
-#include "connection/service_watch.h"
+#include "connection/midi_service.h"
 #include "fault_fixture.h"
 
 namespace {
@@ -94,7 +94,7 @@ TEST(AlsaWatchOpening, RefusedOpeningsLeaveNoDescriptorOpen) {
     refuseAnnouncements = true;
     size_t before = openDescriptors();
     for (int i = 0; i < 20; ++i)
-        EXPECT_FALSE(makeAlsaWatch()->open([](unsigned) {}));
+        EXPECT_FALSE(makeAlsaWatch()->watch([](unsigned) {}));
     EXPECT_EQ(before, openDescriptors());
     refuseAnnouncements = false;
 }

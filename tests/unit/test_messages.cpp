@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/display.h"
-#include "connection/library_noise.h"
+#include "connection/library_messages.h"
 #include "connection/midi_advice.h"
 
 namespace {

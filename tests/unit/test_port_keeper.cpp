@@ -21,11 +21,11 @@ class FakeService : public ServiceWatch {
     std::set<std::string> stale;  // removed but still listed, as PipeWire does a moment
     bool removalFirst = false;    // the removal told before the disconnection
 
-    bool open(const Signal& s) override {
+    bool watch(const Signal& s) override {
         signal_ = s;
         return true;
     }
-    void close(bool) override {}
+    void unwatch(bool) override {}
     std::vector<std::string> ports(bool inputs) override {
         std::vector<std::string> listed;
         for (const std::string& p : inputs ? ins : outs)
@@ -81,7 +81,7 @@ const Link TO_SYNTH{OUT, "synth:in"}, FROM_PADS{"pads:out1", IN};
 class Keeper : public ::testing::Test {
   protected:
     FakeService* service = new FakeService;
-    PortKeeper keeper{std::unique_ptr<ServiceWatch>(service), [](unsigned) {}};
+    PortKeeper keeper{std::unique_ptr<MidiService>(service), [](unsigned) {}};
     KeptPort out, in;
 
     void SetUp() override {
@@ -91,8 +91,8 @@ class Keeper : public ::testing::Test {
         in.name = "RtMidi Input";
         in.input = true;
         in.startIndex = 1;
-        out.open = [this](int) { return opened(OUT, false); };
-        in.open = [this](int) { return opened(IN, true); };
+        out.open = [this](int) { return out.live = opened(OUT, false); };
+        in.open = [this](int) { return in.live = opened(IN, true); };
     }
     bool opened(const std::string& port, bool input) {
         (input ? service->ins : service->outs).push_back(port);

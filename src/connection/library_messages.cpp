@@ -1,11 +1,9 @@
-#include "library_noise.h"
+#include "library_messages.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <mutex>
-#include <vector>
 
 namespace {
 thread_local unsigned long errorsHere = 0;
@@ -57,21 +55,4 @@ bool MidiReportWatch::errored() const {
 
 bool MidiReportWatch::reported() const {
     return reportsHere != reports_;
-}
-
-void neverClose(void* obj) {
-    static std::mutex m;
-    static auto* kept = new std::vector<void*>;
-    std::lock_guard<std::mutex> lock(m);
-    if (obj) kept->push_back(obj);
-}
-
-// Opens obj's port unconnected (index -1) or onto the service's port index.
-bool openOn(RtMidi& obj, int index, const std::string& name) {
-    MidiReportWatch watch;
-    if (index < 0)
-        obj.openVirtualPort(name);
-    else
-        obj.openPort(static_cast<unsigned>(index), name);
-    return !watch.errored();
 }
