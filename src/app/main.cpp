@@ -91,7 +91,7 @@ int main(int, char**) {
     startPlatform();
     srand(static_cast<unsigned>(time(nullptr)));
     // Never destroyed: a closing left waiting in a stalled MIDI service may still reach it.
-    MidiConnection& midi = *new MidiConnection(MidiCC::inbox);
+    MidiConnection& midi = MidiConnection::make(MidiCC::inbox);
     openMidi = &midi;
     paintFailed = paintingFailed;
 

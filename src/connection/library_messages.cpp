@@ -6,9 +6,6 @@
 #include <iostream>
 
 namespace {
-thread_local unsigned long errorsHere = 0;
-thread_local unsigned long reportsHere = 0;
-
 bool verbose() {
     static const bool on = [] {
         const char* v = getenv("ZU_VERBOSE");
@@ -42,17 +39,7 @@ void quietLibraries() {
 }
 
 void onMidiReport(RtMidiError::Type type, const std::string& text, void*) {
-    ++reportsHere;
-    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) ++errorsHere;
+    ++midiReports;
+    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) ++midiErrors;
     libraryMessage(text);
-}
-
-MidiReportWatch::MidiReportWatch() : errors_(errorsHere), reports_(reportsHere) {}
-
-bool MidiReportWatch::errored() const {
-    return errorsHere != errors_;
-}
-
-bool MidiReportWatch::reported() const {
-    return reportsHere != reports_;
 }

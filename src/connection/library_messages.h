@@ -16,15 +16,17 @@ void libraryMessage(const std::string& text);
 // when verbose. Set on an object, it replaces RtMidi's throwing.
 void onMidiReport(RtMidiError::Type type, const std::string& text, void* userData);
 
+// What RtMidi reported on this thread so far: errors, and all reports.
+inline thread_local unsigned long midiErrors = 0, midiReports = 0;
+
 // What RtMidi reported on this thread while the watch lives.
 class MidiReportWatch {
   public:
-    MidiReportWatch();
     // An error was reported: what RtMidi would have thrown.
-    bool errored() const;
+    bool errored() const { return midiErrors != errors_; }
     // Anything was reported, warnings included.
-    bool reported() const;
+    bool reported() const { return midiReports != reports_; }
 
   private:
-    unsigned long errors_, reports_;
+    unsigned long errors_ = midiErrors, reports_ = midiReports;
 };

@@ -20,22 +20,21 @@ class MidiConnection {
         unsigned index;
     };
 
-    // A connection whose input hands what arrives to inbox. Never destroy one: a
-    // thread left waiting in a service that stopped answering may still reach it.
-    explicit MidiConnection(MidiInbox& inbox);
+    // A connection whose input hands what arrives to inbox. Never destroyed: a thread
+    // left waiting in a service that stopped answering may still reach it.
+    static MidiConnection& make(MidiInbox& inbox);
     // Opens out and in on the connection's thread, unconnected, connects them by the
     // start rule and says what it found; from then on keeps them connected. Returns at once.
-    void start(const Port& out, const Port& in);
+    virtual void start(const Port& out, const Port& in) = 0;
     // Waits until start has said what it found, at most until deadline; true when it has.
-    bool started(Clock::time_point deadline);
+    virtual bool started(Clock::time_point deadline) = 0;
     // Queues a three-byte message; never blocks. Dropped while the output cannot send
     // (not open, or its service is gone) and while the service is not taking them.
-    void send(const std::vector<unsigned char>& msg);
+    virtual void send(const std::vector<unsigned char>& msg) = 0;
     // Closes everything within CLOSE_LIMIT; false when a closing was left waiting in a
     // service that stopped answering, which libjack's teardown at exit must not meet.
-    bool close();
+    virtual bool close() = 0;
 
-  private:
-    class Keeping; // the connection's thread and all it owns
-    Keeping& k_;
+  protected:
+    ~MidiConnection() = default;
 };

@@ -9,6 +9,8 @@ namespace {
 constexpr std::chrono::milliseconds JACK_CYCLE_GRACE(100);
 } // namespace
 
+std::atomic<bool> Outlet::leftBehind{false};
+
 void Outlet::startSending(std::function<unsigned long()> cycles) {
     finished_ = false;
     sender_ = std::thread(&Outlet::sendAll, shared_from_this(), std::move(cycles));
@@ -54,6 +56,7 @@ bool Outlet::stopSending(Clock::time_point deadline) {
         return true;
     }
     if (sender_.joinable()) sender_.detach();
+    leftBehind = true;
     neverClose(new std::shared_ptr<Outlet>(shared_from_this()));
     return false;
 }

@@ -5,6 +5,7 @@
 #include <rtmidi/RtMidi.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -22,6 +23,9 @@ class Outlet : public std::enable_shared_from_this<Outlet> {
     // dropped. RtMidi's JACK output holds about 2,300 and then spins until there is room.
     static constexpr size_t STALL_LIMIT = 1024;
 
+    // Some outlet's sender was stuck in a service that stopped answering.
+    static std::atomic<bool> leftBehind;
+
     std::unique_ptr<RtMidiOut> midiOut;
     bool fresh = true; // built and not opened yet
 
@@ -30,7 +34,7 @@ class Outlet : public std::enable_shared_from_this<Outlet> {
     // Queues msg; never blocks. Dropped once stopping and while QUEUE_LIMIT wait.
     void send(const std::array<unsigned char, 3>& msg);
     // Stops the sender once what it holds is sent; false when it is stuck in a service
-    // that stopped answering: then it is left, and this outlet kept for ever.
+    // that stopped answering: then it is left behind, and this outlet kept for ever.
     bool stopSending(Clock::time_point deadline);
     // Stops the sender, then closes the object, or lets go of it where the service died;
     // false when something was left waiting.

@@ -8,11 +8,9 @@
 
 namespace {
 using Millis = std::chrono::milliseconds;
-// How often a service that is gone is asked for again, and a missing port looked for
-// (the watch also tells when ports appear).
+// How often a service that is gone is asked for again, and a missing port looked for.
 constexpr Millis RETRY(250), PENDING_RETRY(1000);
-// How long opening waits for a port zu has just opened to show in the service's list;
-// one that shows later is looked for at every step.
+// How long opening waits for a port zu opened to show in the list; later, every step looks.
 constexpr Millis PORT_SHOWS(2000);
 // A client that goes while the whole service shuts down is no removal of its own, and
 // a disconnection shows after this whether its ports went with it.
@@ -22,9 +20,25 @@ constexpr Millis GONE_FOR(1000);
 
 // The peer of own in c; empty when c does not touch own.
 std::string peerIn(const PortChange& c, const std::string& own) {
-    if (own.empty()) return "";
-    return c.from == own ? c.to : c.to == own ? c.from : "";
+    return own.empty() ? "" : c.from == own ? c.to : c.to == own ? c.from : "";
 }
+
+const char *const LOST_SERVICE = "zu lost its MIDI service: it plays on without sending MIDI "
+                                 "and connects again when the service is back.",
+                  *const SERVICE_BACK = "zu is connected to its MIDI service again.",
+                  *const SERVICE_FOUND = "zu is connected to its MIDI service.";
+
+// What zu says about its ports, on a line of its own.
+void say(const std::string& line) {
+    printf("%s\n", line.c_str());
+    fflush(stdout);
+}
+
+// "sends to synth:in" (or "listens to"), in the service's own words.
+std::string where(bool input, const std::string& peer) {
+    return (input ? "listens to " : "sends to ") + withoutClientNumber(peer);
+}
+
 } // namespace
 
 PortKeeper::PortKeeper(std::unique_ptr<MidiService> service, MidiService::Signal signal)
@@ -84,10 +98,10 @@ bool PortKeeper::findName(KeptPort& p) {
 }
 
 void PortKeeper::wentAway(KeptPort& p, const std::string& peer) {
-    if (p.restore.insert(peer).second && told_) say(wentAwayLine(peer));
+    if (p.restore.insert(peer).second && told_)
+        say(withoutClientNumber(peer) + " went away: zu connects to it again when it is back.");
 }
 
-// Joins p to peer and tells so.
 bool PortKeeper::joined(KeptPort& p, const std::string& peer, const char* again) {
     if (peer.empty() || !service_->join(p, peer)) return false;
     findName(p); // a scan opens p's port only now
@@ -96,8 +110,7 @@ bool PortKeeper::joined(KeptPort& p, const std::string& peer, const char* again)
     return true;
 }
 
-// Connects what waits to be and is there by now. A peer that went away waits for its
-// return.
+// Connects what waits to be and is there by now; a peer that went away waits for it.
 void PortKeeper::connectPending(KeptPort& p) {
     if (p.needsOpen) return;
     findName(p);
@@ -214,8 +227,8 @@ PortKeeper::Millis PortKeeper::step(unsigned events) {
             pending || p->needsOpen || p->fullName.empty() || p->startRule || !p->restore.empty();
     }
     Millis wait = removalDue_ != Clock::time_point{} || !undone_.empty() ? SETTLES
-                  : pending                                           ? PENDING_RETRY
-                                                                      : pace;
+                  : pending                                              ? PENDING_RETRY
+                                                                         : pace;
     return pace.count() > 0 ? std::min(wait, pace) : wait;
 }
 

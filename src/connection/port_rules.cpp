@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 namespace {
 bool allDigits(const std::string& d) {
@@ -56,22 +55,4 @@ std::string cameBackAs(const std::string& remembered, const std::vector<std::str
     for (const std::string& port : ports)
         if (withoutClientNumber(port) == withoutClientNumber(remembered)) return port;
     return "";
-}
-
-const char *const LOST_SERVICE = "zu lost its MIDI service: it plays on without sending MIDI "
-                                 "and connects again when the service is back.",
-                  *const SERVICE_BACK = "zu is connected to its MIDI service again.",
-                  *const SERVICE_FOUND = "zu is connected to its MIDI service.";
-
-void say(const std::string& line) {
-    printf("%s\n", line.c_str());
-    fflush(stdout);
-}
-
-std::string where(bool input, const std::string& peer) {
-    return (input ? "listens to " : "sends to ") + withoutClientNumber(peer);
-}
-
-std::string wentAwayLine(const std::string& peer) {
-    return withoutClientNumber(peer) + " went away: zu connects to it again when it is back.";
 }

@@ -21,10 +21,3 @@ bool has(const std::vector<std::string>& names, const std::string& name);
 // Whether listed ("client:port") is a port called name: JACK lists "client:name", RtMidi
 // on ALSA "client:name C:P" with the client's and the port's numbers.
 bool isPortNamed(const std::string& listed, const std::string& name);
-
-// What zu says about its ports, on a line of its own.
-void say(const std::string& line);
-// "sends to synth:in" (or "listens to"), in the service's own words.
-std::string where(bool input, const std::string& peer);
-std::string wentAwayLine(const std::string& peer);
-extern const char *const LOST_SERVICE, *const SERVICE_BACK, *const SERVICE_FOUND;

@@ -4,8 +4,8 @@
 #include <algorithm>
 
 #include "library_messages.h"
-#include "midi_service.h"
 #include "midi_objects.h"
+#include "midi_service.h"
 #include "port_rules.h"
 
 namespace {
@@ -44,7 +44,8 @@ class PortScan : public MidiService {
         unsigned events = 0;
         for (int inputs : {0, 1}) {
             for (const std::string& port : lists_[inputs])
-                if (!has(was[inputs], port)) report({PortChange::ADDED, port, ""}), events |= CHANGED;
+                if (!has(was[inputs], port))
+                    report({PortChange::ADDED, port, ""}), events |= CHANGED;
             for (const std::string& port : was[inputs])
                 if (!has(lists_[inputs], port))
                     report({PortChange::REMOVED, port, ""}), events |= CLIENT_GONE;

@@ -47,7 +47,7 @@ class MidiWorld : public ::testing::Environment {
     void SetUp() override {
         jack = std::make_unique<JackServer>(getenv("JACK_DEFAULT_SERVER"));
         peer = std::make_unique<MidiPeer>("zu-peer");
-        midi = new MidiConnection(MidiCC::inbox); // never destroyed, as in zu
+        midi = &MidiConnection::make(MidiCC::inbox);
         midi->start({"RtMidi Output Client", "RtMidi Output", 0},
                     {"RtMidi Input Client", "RtMidi Input", 1});
         ASSERT_TRUE(midi->started(std::chrono::steady_clock::now() + LIMIT)) << "no MIDI ports";

@@ -114,7 +114,7 @@ TEST(AlsaInputOpening, RefusedPortsLeaveNoClientOpen) {
     if (!haveSequencer()) GTEST_SKIP() << "no ALSA sequencer here";
     refuseInputPorts = true;
     MidiInbox inbox;
-    MidiConnection& midi = *new MidiConnection(inbox); // never destroyed, as in zu
+    MidiConnection& midi = MidiConnection::make(inbox);
     midi.start({"RtMidi Output Client", "RtMidi Output", 0},
                {"RtMidi Input Client", "RtMidi Input", 1});
     ASSERT_TRUE(waitUntil([] { return refusedInputPorts >= 2; }, MESSAGE_LIMIT, Millis(10),

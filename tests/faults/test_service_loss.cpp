@@ -220,7 +220,7 @@ struct OutputRig {
     }
     // A connection is never destroyed, as in zu.
     MidiConnection& connect() {
-        auto* c = new MidiConnection(inbox);
+        auto* c = &MidiConnection::make(inbox);
         c->start({"zu-faults-out", "RtMidi Output", 0}, {"zu-faults-in", "RtMidi Input", 1});
         return *c;
     }
