@@ -8,7 +8,7 @@
 set -euo pipefail
 
 BUILD_PKGS=(build-essential make cmake pkg-config libsdl2-dev libsdl2-ttf-dev librtmidi-dev
-            libjack-jackd2-dev libasound2-dev python3-glad libgl1-mesa-dri dpkg-dev file)
+            libjack-jackd2-dev libasound2-dev libpipewire-0.3-dev python3-glad libgl1-mesa-dri dpkg-dev file)
 TEST_PKGS=(xvfb jackd2 pipewire pipewire-jack xdotool libx11-dev libxtst-dev x11-utils
            libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind imagemagick lintian
            appstream desktop-file-utils qemu-system-x86 busybox-static cpio alsa-utils gdb)

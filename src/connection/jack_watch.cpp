@@ -10,10 +10,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
 #include "midi_objects.h"
+#ifdef ZU_PIPEWIRE
+#include "pipewire_nodes.h"
+#endif
 
 namespace {
 
@@ -79,7 +83,21 @@ class JackWatch : public ServiceWatch {
         jack_set_client_registration_callback(c, onClient, this);
         jack_set_port_registration_callback(c, onPort, this);
         jack_set_port_connect_callback(c, onConnect, this);
-        if (jack_activate(c) == 0) return true;
+        if (jack_activate(c) == 0) {
+#ifdef ZU_PIPEWIRE
+            // PipeWire's libjack tells nothing when a client restarts its engine: its node
+            // does. Told as jackd tells it, so that zu connects to it again.
+            if (strstr(jack_get_version_string(), "PipeWire"))
+                nodes_ = watchPipeWireNodes([this](const std::string& client, bool running) {
+                    for (bool inputs : {true, false})
+                        for (const std::string& port : ports(inputs))
+                            if (port.rfind(client + ":", 0) == 0)
+                                report(
+                                    {running ? PortChange::ADDED : PortChange::REMOVED, port, ""});
+                });
+#endif
+            return true;
+        }
         std::lock_guard<std::mutex> lock(clientM_); // cycles() may be using it
         client_ = nullptr;
         jack_client_close(c);
@@ -89,6 +107,9 @@ class JackWatch : public ServiceWatch {
     // A client of a server that died is never closed: libjack crashes on it while it
     // tears the client down itself, and after a failed opening of another.
     void unwatch(bool serviceGone) override {
+#ifdef ZU_PIPEWIRE
+        nodes_.reset(); // first: it lists ports through the client
+#endif
         std::lock_guard<std::mutex> lock(clientM_);
         jack_client_t* c = client_.exchange(nullptr);
         if (serviceGone)
@@ -145,6 +166,9 @@ class JackWatch : public ServiceWatch {
     std::atomic<jack_client_t*> client_{nullptr};
     std::mutex clientM_; // the client opens and closes while a sender asks for cycles()
     Clock::time_point lastBlind_;
+#ifdef ZU_PIPEWIRE
+    std::unique_ptr<PipeWireNodes> nodes_;
+#endif
 };
 
 } // namespace

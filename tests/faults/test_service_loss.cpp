@@ -23,13 +23,6 @@ const std::string LOST = "zu lost its MIDI service: it plays on without sending 
                          "connects again when the service is back.\n";
 const std::string BACK = "zu is connected to its MIDI service again.\n";
 
-size_t countOf(const std::string& text, const std::string& line) {
-    size_t n = 0;
-    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++n;
-    return n;
-}
-
 TEST_P(ServiceLossOnEachService, ServerKilledInFollowModeThenBack) {
     ASSERT_NO_FATAL_FAILURE(startAll());
     learnAndFollow(VALUE_BUTTON, VALUE_AREA, 20);
@@ -376,6 +369,36 @@ TEST_P(PeersOnEachService, ALooseCableEndsConnectedAndTheUsersOwnDisconnectStays
     EXPECT_FALSE(sendsToPeer()) << "zu made again what the user undid";
     ASSERT_TRUE(midi->link(zuOut, peerPort("in"), true)) << "the user's own connection";
     EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the synth the user connected";
+    quitAndExpectZero();
+}
+
+// A synth that restarts its engine (a JACK client deactivated and activated again) loses
+// every connection; the user undid none of them.
+TEST_P(PeersOnEachService, ASynthThatRestartsItsEngineIsConnectedAgain) {
+    if (service == Service::Alsa) GTEST_SKIP() << "an engine that restarts is JACK's";
+    ASSERT_NO_FATAL_FAILURE(startMidi());
+    peer.reset(); // first: the engine takes its name
+    peer = std::make_unique<PeerProcess>(ZU_MIDI_PEER,
+                                         midi->clientEnvironment().set("ZU_MIDI_PEER_ENGINE", "1"));
+    ASSERT_NO_FATAL_FAILURE(startZu());
+    pointAtWindow();
+    // Connected again by hand, as with a patchbay: PipeWire keeps only the connections of
+    // a client that is still there (zu's) when the engine stops.
+    const std::string zuOut = "RtMidi Output Client:RtMidi Output", in = peerPort("in");
+    ASSERT_TRUE(midi->link(zuOut, in, false));
+    ASSERT_TRUE(zu->waitForOutput("disconnected by hand", MESSAGE_LIMIT)) << zu->output();
+    ASSERT_TRUE(midi->link(zuOut, in, true));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(static_cast<PeerProcess&>(*peer).restartEngine()) << "restart " << i;
+        long long restarted = monotonicMicros();
+        ASSERT_NO_FATAL_FAILURE(waitForPeerConnections());
+        printf("%s: connected again %lld ms after the engine was back\n",
+               serviceName(service).c_str(), (monotonicMicros() - restarted) / 1000);
+        size_t before = peer->receivedCount();
+        EXPECT_TRUE(isValidControlChange(trigger())) << "r reaches the restarted synth";
+        EXPECT_EQ(before + 1, peer->receivedCount()) << "one message per r";
+    }
+    EXPECT_EQ(1u, countOf(zu->output(), "disconnected by hand")) << zu->output();
     quitAndExpectZero();
 }
 

@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <jack/midiport.h>
+
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zutest {
 
@@ -40,13 +43,23 @@ std::string formatBytes(const std::vector<unsigned char>& bytes) {
     return s;
 }
 
-MidiPeer::MidiPeer(const std::string& clientName, RtMidi::Api api) {
+MidiPeer::MidiPeer(const std::string& clientName, RtMidi::Api api, bool engine) {
     try {
         // Registration order decides the port numbers zu sees.
-        in_ = std::make_unique<RtMidiIn>(api, clientName, 1000);
-        in_->ignoreTypes(false, false, false);
-        in_->setCallback(&MidiPeer::onMessage, this);
-        in_->openVirtualPort("in");
+        if (engine) {
+            engine_ = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
+            if (!engine_) throw std::runtime_error("MIDI peer: no JACK server for the engine");
+            engineIn_ =
+                jack_port_register(engine_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+            jack_set_process_callback(engine_, &MidiPeer::process, this);
+            if (!engineIn_ || jack_activate(engine_) != 0)
+                throw std::runtime_error("MIDI peer: the engine did not start");
+        } else {
+            in_ = std::make_unique<RtMidiIn>(api, clientName, 1000);
+            in_->ignoreTypes(false, false, false);
+            in_->setCallback(&MidiPeer::onMessage, this);
+            in_->openVirtualPort("in");
+        }
         // ZU_MIDI_PEER_OUTPUTS=1: a controller with a single output, out0.
         const char* outputs = getenv("ZU_MIDI_PEER_OUTPUTS");
         for (int i = 0; i < (outputs && std::string(outputs) == "1" ? 1 : 2); ++i) {
@@ -69,6 +82,23 @@ MidiPeer::~MidiPeer() {
     out_[1].reset();
     out_[0].reset();
     in_.reset();
+    if (engine_) jack_client_close(engine_);
+}
+
+void MidiPeer::restartEngine() {
+    jack_deactivate(engine_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    jack_activate(engine_);
+}
+
+int MidiPeer::process(jack_nframes_t frames, void* self) {
+    void* buffer = jack_port_get_buffer(static_cast<MidiPeer*>(self)->engineIn_, frames);
+    jack_midi_event_t e;
+    for (uint32_t i = 0; jack_midi_event_get(&e, buffer, i) == 0; ++i) {
+        std::vector<unsigned char> bytes(e.buffer, e.buffer + e.size);
+        onMessage(0, &bytes, self);
+    }
+    return 0;
 }
 
 void MidiPeer::send(int port, const std::vector<unsigned char>& bytes) {

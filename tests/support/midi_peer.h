@@ -4,6 +4,7 @@
 // client, and each RtMidi object on ALSA is a client of its own, numbered in turn).
 #pragma once
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <chrono>
@@ -48,8 +49,9 @@ class Peer {
 class MidiPeer : public Peer {
   public:
     // Registers the ports; throws std::runtime_error when the service cannot be reached.
+    // engine: "in" is a JACK client of its own, whose engine can restart.
     explicit MidiPeer(const std::string& clientName = "zu-peer",
-                      RtMidi::Api api = RtMidi::UNIX_JACK);
+                      RtMidi::Api api = RtMidi::UNIX_JACK, bool engine = false);
     // Closes the ports before the clients go, so the server sees a clean exit.
     ~MidiPeer() override;
     MidiPeer(const MidiPeer&) = delete;
@@ -63,11 +65,16 @@ class MidiPeer : public Peer {
     bool next(MidiMessage& out, std::chrono::milliseconds timeout);
     // Wakes next() callers for good (used on shutdown).
     void interrupt();
+    // As a synth restarting its engine: deactivated, activated 300 ms later.
+    void restartEngine();
 
   private:
     static void onMessage(double, std::vector<unsigned char>* msg, void* self);
+    static int process(jack_nframes_t frames, void* self);
 
     std::unique_ptr<RtMidiIn> in_;
+    jack_client_t* engine_ = nullptr;
+    jack_port_t* engineIn_ = nullptr;
     std::unique_ptr<RtMidiOut> out_[2];
     mutable std::mutex m_;
     mutable std::condition_variable arrived_;

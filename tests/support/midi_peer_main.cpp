@@ -2,10 +2,12 @@
 //
 //   stdout: "ready" once the ports exist, then "recv <monotonic us> B0 B1 ..." per
 //           message received on "in".
-//   stdin:  "send0 B0 B1 ..." / "send1 B0 B1 ..." send on out0 / out1; "quit" exits.
+//   stdin:  "send0 B0 B1 ..." / "send1 B0 B1 ..." send on out0 / out1; "quit" exits;
+//           "restart" restarts the engine ("restarted" once done).
 //
 // JACK_DEFAULT_SERVER selects the server; ZU_MIDI_PEER_API=alsa puts the peer on the
-// ALSA sequencer instead. Ports are closed before exit on quit, end
+// ALSA sequencer instead; ZU_MIDI_PEER_ENGINE=1 serves "in" from an engine of its own (a
+// JACK client that restarts on "restart"). Ports are closed before exit on quit, end
 // of input, SIGTERM and SIGINT, so the server never loses the client abruptly.
 #include <poll.h>
 #include <unistd.h>
@@ -65,8 +67,9 @@ int main() {
     try {
         const char* api = getenv("ZU_MIDI_PEER_API");
         bool alsa = api && std::string(api) == "alsa";
-        peer = std::make_unique<zutest::MidiPeer>("zu-peer",
-                                                  alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK);
+        const char* engine = getenv("ZU_MIDI_PEER_ENGINE");
+        peer = std::make_unique<zutest::MidiPeer>(
+            "zu-peer", alsa ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK, engine && *engine == '1');
     } catch (const std::exception& e) {
         fprintf(stderr, "%s\n", e.what());
         return 1;
@@ -89,6 +92,11 @@ int main() {
     while (readLine(line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "quit") break;
+        if (line == "restart") {
+            peer->restartEngine();
+            say("restarted");
+            continue;
+        }
         int port = -1;
         if (line.rfind("send0 ", 0) == 0)
             port = 0;

@@ -38,6 +38,13 @@ PeerProcess::~PeerProcess() {
     proc_.terminate(STOP_GRACE);
 }
 
+bool PeerProcess::restartEngine() {
+    auto restarts = [&] { return countOf(readFile(dir_->file("out.txt")), "restarted\n"); };
+    size_t before = restarts();
+    return proc_.writeStdin("restart\n") &&
+           waitUntil([&] { return restarts() > before; }, READY_LIMIT, Millis(20), "the restart");
+}
+
 void PeerProcess::send(int port, const std::vector<unsigned char>& bytes) {
     std::lock_guard<std::mutex> lock(sending_);
     // A peer that takes no input for the write's limit gets none from then on.

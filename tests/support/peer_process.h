@@ -26,6 +26,8 @@ class PeerProcess : public Peer {
     std::vector<MidiMessage> received() const override;
     bool waitForCount(size_t n, std::chrono::milliseconds timeout) const override;
     void clearReceived() override;
+    // Has the program restart its engine (ZU_MIDI_PEER_ENGINE=1); false if it never said so.
+    bool restartEngine();
 
   private:
     // Every message the program has reported, forgotten ones included.

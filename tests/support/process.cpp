@@ -330,6 +330,13 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+size_t countOf(const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++n;
+    return n;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

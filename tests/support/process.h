@@ -117,6 +117,8 @@ class TempDir {
 
 // The whole content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
+// How often line occurs in text.
+size_t countOf(const std::string& text, const std::string& line);
 // The last lines of a file, for failure messages.
 std::string tailOfFile(const std::string& path, size_t maxChars = 2000);
 
