@@ -2,12 +2,11 @@
 
 #include "deadline.h"
 
+#include <jack/midiport.h>
 #include <time.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <jack/midiport.h>
-
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -85,10 +84,11 @@ MidiPeer::~MidiPeer() {
     if (engine_) jack_client_close(engine_);
 }
 
-void MidiPeer::restartEngine() {
-    jack_deactivate(engine_);
+bool MidiPeer::restartEngine() {
+    if (!engine_ || jack_deactivate(engine_) != 0) return false;
+    // The pause is the restart's own, as long as a synth takes to change its buffers.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    jack_activate(engine_);
+    return jack_activate(engine_) == 0;
 }
 
 int MidiPeer::process(jack_nframes_t frames, void* self) {

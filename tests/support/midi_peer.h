@@ -65,8 +65,9 @@ class MidiPeer : public Peer {
     bool next(MidiMessage& out, std::chrono::milliseconds timeout);
     // Wakes next() callers for good (used on shutdown).
     void interrupt();
-    // As a synth restarting its engine: deactivated, activated 300 ms later.
-    void restartEngine();
+    // As a synth restarting its engine: deactivated, activated 300 ms later; false without
+    // an engine or when the server refused.
+    bool restartEngine();
 
   private:
     static void onMessage(double, std::vector<unsigned char>* msg, void* self);

@@ -93,8 +93,12 @@ int main() {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "quit") break;
         if (line == "restart") {
-            peer->restartEngine();
-            say("restarted");
+            if (peer->restartEngine()) {
+                say("restarted");
+            } else {
+                fprintf(stderr, "zu_midi_peer: the engine did not restart\n");
+                status = 2;
+            }
             continue;
         }
         int port = -1;
